@@ -1,0 +1,56 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <memory>
+
+/** The application object: one main window, one instance at a time, and the quit guard that
+    refuses to end the program while the keyboard is being changed.
+*/
+class VelmorHL73UpdaterApplication : public juce::JUCEApplication
+{
+public:
+    /** Creates the application; the window comes with initialise. */
+    VelmorHL73UpdaterApplication() = default;
+
+    /** Deletes the main window if it still exists. */
+    ~VelmorHL73UpdaterApplication() override;
+
+    /** "VelmorHL73Updater". */
+    const juce::String getApplicationName() override;
+
+    /** "1.1.0". */
+    const juce::String getApplicationVersion() override;
+
+    /** False: a second start hands over to the running instance and exits. */
+    bool moreThanOneInstanceAllowed() override;
+
+    /** Creates and shows the main window; the command line is ignored. */
+    void initialise (const juce::String& commandLine) override;
+
+    /** Deletes the main window, which stops the updater with it. */
+    void shutdown() override;
+
+    /** Ignored: the running window neither raises nor reacts. */
+    void anotherInstanceStarted (const juce::String& commandLine) override;
+
+    /** The quit guard: drops the request while the updater is busy, else quits. */
+    void systemRequestedQuit() override;
+
+    /** The program's only window, holding the main screen at its own size. */
+    class MainWindow : public juce::DocumentWindow
+    {
+    public:
+        /** Creates the window with the given title, centred and visible. */
+        explicit MainWindow (const juce::String& title);
+
+        /** Hands the request to the application's quit guard. */
+        void closeButtonPressed() override;
+
+    private:
+        JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
+    };
+
+private:
+    std::unique_ptr<MainWindow> mainWindow;
+};

@@ -1,0 +1,46 @@
+# The program's own code, shared by the app and the tests, one static library per layer:
+#
+#   hl73_app      the application object, the window and the main screen
+#   hl73_updater  the update engine: thread, download, image check, copy, sequence
+#   hl73_program  both together (an interface target), the whole program but its device layer
+#
+# The engine calls the device operations through their headers only; whoever links it also links
+# one device implementation: hl73_device_linux in the app, a scriptable fake in the engine's
+# tests. Likewise the screen's tests link a scripted stand-in for the updater instead of
+# hl73_updater.
+
+add_library (hl73_app STATIC
+    app/Application.cpp
+    ui/MainComponent.cpp)
+
+add_library (hl73_updater STATIC
+    updater/FirmwareUpdater.cpp
+    updater/FirmwareDownload.cpp
+    updater/Uf2Image.cpp
+    updater/FirmwareCopy.cpp
+    updater/UpdateSequence.cpp)
+
+foreach (layer hl73_app hl73_updater)
+    target_include_directories (${layer} PUBLIC "${CMAKE_SOURCE_DIR}")
+    target_compile_definitions (${layer} PUBLIC
+        HL73_MAKER_HOST="${HL73_MAKER_HOST}"
+        HL73_VERSION="${PROJECT_VERSION}")
+    target_link_libraries (${layer} PUBLIC juce_modules PRIVATE hl73_warnings)
+endforeach()
+
+target_link_libraries (hl73_app PUBLIC hl73_binary_data)
+
+add_library (hl73_program INTERFACE)
+target_link_libraries (hl73_program INTERFACE hl73_app hl73_updater)
+
+add_library (hl73_device_linux STATIC
+    device/linux/SerialPortDiscovery.cpp
+    device/linux/BootloaderEntry.cpp
+    device/linux/BootloaderDrive.cpp
+    device/linux/SysfsTty.cpp
+    device/linux/MountTable.cpp)
+
+target_include_directories (hl73_device_linux PUBLIC "${CMAKE_SOURCE_DIR}")
+target_link_libraries (hl73_device_linux
+    PUBLIC juce_modules
+    PRIVATE hl73_warnings)
