@@ -1,0 +1,136 @@
+#include "device/BootloaderDrive.h"
+
+#include "device/linux/BootloaderVolume.h"
+#include "device/linux/MountTable.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace mounts
+{
+
+namespace
+{
+const char* const mountInfoPath = "/proc/self/mountinfo";
+
+// The boot ROM's file is three short lines; a large file of that name on some other disk
+// is not it, and must not be read whole on every poll.
+constexpr std::size_t maxInfoFileSize = 64 * 1024;
+
+std::string toLower (std::string text)
+{
+    std::transform (text.begin(), text.end(), text.begin(), [] (unsigned char c)
+                    { return static_cast<char> (std::tolower (c)); });
+    return text;
+}
+
+bool sameDevice (const struct stat& info, const MountEntry& mount)
+{
+    return major (info.st_dev) == mount.deviceMajor && minor (info.st_dev) == mount.deviceMinor;
+}
+} // namespace
+
+bool namesRp2Bootloader (const std::string& infoText)
+{
+    const auto text = toLower (infoText);
+    return text.find ("raspberry pi") != std::string::npos || text.find ("rp2") != std::string::npos;
+}
+
+bool holdsRp2BootloaderInfo (const std::string& root)
+{
+    const auto path = root + (! root.empty() && root.back() == '/' ? "" : "/") + "INFO_UF2.TXT";
+
+    // Non-blocking, so that a pipe of that name cannot stall the search; only a regular file
+    // is read.
+    const int fd = ::open (path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+
+    if (fd < 0)
+        return false;
+
+    std::string text;
+    struct stat info = {};
+
+    if (::fstat (fd, &info) == 0 && S_ISREG (info.st_mode))
+    {
+        text.resize (maxInfoFileSize);
+        std::size_t filled = 0;
+
+        while (filled < text.size())
+        {
+            const auto count = ::read (fd, text.data() + filled, text.size() - filled);
+
+            if (count < 0 && errno == EINTR)
+                continue;
+
+            if (count <= 0)
+                break;
+
+            filled += static_cast<std::size_t> (count);
+        }
+
+        text.resize (filled);
+    }
+
+    ::close (fd);
+    return namesRp2Bootloader (text);
+}
+
+std::vector<std::string> listCandidateDrivesIn (const std::string& path)
+{
+    return listLocalVolumes (parseMountInfo (readMountTable (path)));
+}
+
+juce::File findBootloaderDriveIn (const std::string& path)
+{
+    for (const auto& root : listCandidateDrivesIn (path))
+        if (holdsRp2BootloaderInfo (root))
+            return juce::File (juce::String::fromUTF8 (root.data(), static_cast<int> (root.size())));
+
+    return {};
+}
+
+bool isOnMountedDriveIn (const std::string& path, const juce::File& driveRoot, const juce::File& item)
+{
+    if (driveRoot == juce::File() || ! (item == driveRoot || item.isAChildOf (driveRoot)))
+        return false;
+
+    const auto mount = findVisibleMount (parseMountInfo (readMountTable (path)), driveRoot.getFullPathName().toStdString());
+
+    if (! mount || ! isLocalVolume (mount->fsType))
+        return false;
+
+    struct stat info = {};
+
+    if (::stat (item.getFullPathName().toRawUTF8(), &info) == 0)
+        return sameDevice (info, *mount);
+
+    // A file about to be created lands in its folder.
+    return errno == ENOENT
+           && item != driveRoot
+           && ::stat (item.getParentDirectory().getFullPathName().toRawUTF8(), &info) == 0
+           && S_ISDIR (info.st_mode)
+           && sameDevice (info, *mount);
+}
+
+} // namespace mounts
+
+std::vector<std::string> listCandidateDrives()
+{
+    return mounts::listCandidateDrivesIn (mounts::mountInfoPath);
+}
+
+juce::File findBootloaderDrive()
+{
+    return mounts::findBootloaderDriveIn (mounts::mountInfoPath);
+}
+
+bool isOnMountedDrive (const juce::File& driveRoot, const juce::File& item)
+{
+    return mounts::isOnMountedDriveIn (mounts::mountInfoPath, driveRoot, item);
+}
