@@ -2,6 +2,8 @@
 
 #include "ui/MainComponent.h"
 
+#include <iostream>
+
 VelmorHL73UpdaterApplication::~VelmorHL73UpdaterApplication()
 {
     mainWindow = nullptr;
@@ -24,6 +26,15 @@ bool VelmorHL73UpdaterApplication::moreThanOneInstanceAllowed()
 
 void VelmorHL73UpdaterApplication::initialise (const juce::String&)
 {
+    // Without a display JUCE has nowhere to put the window and would crash placing it.
+    if (juce::Desktop::getInstance().getDisplays().getPrimaryDisplay() == nullptr)
+    {
+        std::cerr << getApplicationName() << ": no display to show the window on (is DISPLAY set?)" << std::endl;
+        setApplicationReturnValue (1);
+        quit();
+        return;
+    }
+
     mainWindow = std::make_unique<MainWindow> (getApplicationName() + " Version " + getApplicationVersion());
 }
 
@@ -49,11 +60,17 @@ void VelmorHL73UpdaterApplication::systemRequestedQuit()
 VelmorHL73UpdaterApplication::MainWindow::MainWindow (const juce::String& title)
     : DocumentWindow (title,
                       juce::Desktop::getInstance().getDefaultLookAndFeel().findColour (juce::ResizableWindow::backgroundColourId),
-                      DocumentWindow::allButtons)
+                      DocumentWindow::allButtons,
+                      false)
 {
     setUsingNativeTitleBar (true);
     setContentOwned (new MainComponent(), true);
     centreWithSize (getWidth(), getHeight());
+
+    // Put on the desktop only now that it has its size and place: created earlier at no size, the
+    // native window could take a late size event from the window manager and stay at JUCE's
+    // minimum of 128 x 128.
+    addToDesktop();
     setVisible (true);
 }
 

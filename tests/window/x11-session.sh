@@ -28,11 +28,13 @@ start_x11()
 
     openbox --sm-disable >/dev/null 2>&1 &
     x11_pids+=($!)
-    for _ in $(seq 50); do
-        wmctrl -m >/dev/null 2>&1 && return 0
+    # Ready once it has published its work area, which it does after taking over the screen;
+    # a loaded machine can take several seconds.
+    for _ in $(seq 300); do
+        xprop -root _NET_WORKAREA 2>/dev/null | grep -q = && return 0
         sleep 0.1
     done
-    fail "openbox did not start"
+    fail "openbox did not start within 30 s"
 }
 
 # Prints the id of the first visible window whose title is $1, waiting up to $2 seconds.
