@@ -7,10 +7,10 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <memory>
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sysfs
 {
@@ -32,41 +32,23 @@ std::optional<std::string> readSmallFile (const std::string& path)
     return text;
 }
 
-std::optional<std::string> resolvedPath (const std::string& path)
-{
-    std::unique_ptr<char, decltype (&std::free)> resolved (::realpath (path.c_str(), nullptr), &std::free);
-
-    if (resolved == nullptr)
-        return std::nullopt;
-
-    return std::string (resolved.get());
-}
-
-std::string parentOf (const std::string& path)
-{
-    const auto slash = path.find_last_of ('/');
-    return slash == 0 || slash == std::string::npos ? std::string ("/") : path.substr (0, slash);
-}
-
-bool exists (const std::string& path)
-{
-    struct stat info = {};
-    return stat (path.c_str(), &info) == 0;
-}
-
 std::optional<UsbTty> readUsbTty (const std::string& ttyClassDir, const std::string& name)
 {
-    auto dir = resolvedPath (ttyClassDir + "/" + name + "/device");
+    // The kernel resolves the links and the ".." steps, one call per level; virtual ttys have
+    // no device link and cost one call.
+    const auto device = ttyClassDir + "/" + name + "/device/";
 
-    if (! dir)
+    if (::access (device.c_str(), F_OK) != 0)
         return std::nullopt;
 
-    for (int level = 0; level <= maxLevelsAboveDevice && *dir != "/"; ++level, *dir = parentOf (*dir))
-    {
-        const auto vendorPath = *dir + "/idVendor";
-        const auto productPath = *dir + "/idProduct";
+    std::string up;
 
-        if (! exists (vendorPath) || ! exists (productPath))
+    for (int level = 0; level <= maxLevelsAboveDevice; ++level, up += "../")
+    {
+        const auto vendorPath = device + up + "idVendor";
+        const auto productPath = device + up + "idProduct";
+
+        if (::access (vendorPath.c_str(), F_OK) != 0 || ::access (productPath.c_str(), F_OK) != 0)
             continue;
 
         const auto vendorText = readSmallFile (vendorPath);
