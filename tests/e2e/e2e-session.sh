@@ -177,20 +177,4 @@ wait_for_event()
     fail "the keyboard did not log '$event' within $limit s"
 }
 
-# Waits up to $1 seconds for the program's sandbox to end, in this shell so that its exit code
-# can be had; sets exit_code.
-wait_for_program_exit()
-{
-    local limit=$1
-    for _ in $(seq $((limit * 10))); do
-        if ! kill -0 "$program_pid" 2>/dev/null; then
-            exit_code=0
-            wait "$program_pid" || exit_code=$?
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-
 count_events() { grep -c "^[0-9]* $1" "$work/sandbox/keyboard/events" || true; }

@@ -50,7 +50,7 @@ if [ "$case_name" = quit-guard ]; then
     wait_for_event drive-removed 10
     sleep 0.5 # the program's next look at the mounts
     wmctrl -i -c "$win"
-    wait_for_program_exit 10 || fail "the program did not quit after the drive had gone"
+    wait_for_exit "$program_pid" 10 || fail "the program did not quit after the drive had gone"
     [ "$exit_code" = 0 ] || fail "exit code $exit_code"
     cmp -s -n 100000 "$work/sandbox/keyboard/flash.bin" "$work/new.bin" || fail "the keyboard's flash does not hold the new firmware"
     echo "close accepted once the drive had gone; PASS"
@@ -91,7 +91,7 @@ if [ "$button" = CLOSE ]; then
 else
     wmctrl -i -c "$win"
 fi
-wait_for_program_exit 15 || fail "the program did not end"
+wait_for_exit "$program_pid" 15 || fail "the program did not end"
 [ "$exit_code" = 0 ] || fail "the program (or its sandbox) ended with code $exit_code; see $work/sandbox.log"
 
 # What reached the keyboard. Its flash: untouched, or the new firmware (the image's last page is
