@@ -30,6 +30,15 @@ std::string toLower (std::string text)
     return text;
 }
 
+// Shared scratch folders (/dev/shm, /run/lock, /tmp: writable by anyone, sticky) let any user
+// plant an INFO_UF2.TXT and have the firmware written there; a boot ROM's drive is never one. A
+// FAT drive mounted with umask=000 is writable by anyone too, but FAT has no sticky bit.
+bool isSharedScratchFolder (const std::string& root)
+{
+    struct stat info = {};
+    return ::stat (root.c_str(), &info) != 0 || ((info.st_mode & S_IWOTH) != 0 && (info.st_mode & S_ISVTX) != 0);
+}
+
 bool sameDevice (const struct stat& info, const MountEntry& mount)
 {
     return major (info.st_dev) == mount.deviceMajor && minor (info.st_dev) == mount.deviceMinor;
@@ -89,7 +98,7 @@ std::vector<std::string> listCandidateDrivesIn (const std::string& path)
 juce::File findBootloaderDriveIn (const std::string& path)
 {
     for (const auto& root : listCandidateDrivesIn (path))
-        if (holdsRp2BootloaderInfo (root))
+        if (! isSharedScratchFolder (root) && holdsRp2BootloaderInfo (root))
             return juce::File (juce::String::fromUTF8 (root.data(), static_cast<int> (root.size())));
 
     return {};

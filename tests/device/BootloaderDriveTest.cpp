@@ -165,6 +165,17 @@ const DriveCase driveCases[] = {
           m.addVolume ("Z-RP2", "vfat", romInfoText);
       },
       "Z-RP2" },
+    { "a shared scratch folder like /dev/shm (anyone may write, sticky) is passed over",
+      [] (FakeMounts& m)
+      {
+          ::chmod (m.addVolume ("A-SHM", "tmpfs", romInfoText).c_str(), 01777);
+          m.addVolume ("RPI-RP2", "vfat", romInfoText);
+      },
+      "RPI-RP2" },
+    { "a drive mounted writable by anyone (FAT with umask=000) still counts",
+      [] (FakeMounts& m)
+      { ::chmod (m.addVolume ("RPI-RP2", "vfat", romInfoText).c_str(), 0777); },
+      "RPI-RP2" },
     { "a mount point with a space in its name", [] (FakeMounts& m)
       { m.addVolume ("RPI RP2", "vfat", romInfoText); },
       "RPI RP2" },
