@@ -39,14 +39,15 @@ FakeDevice::Hooks mountedAt (const juce::File& root)
     return hooks;
 }
 
-struct ChunkCase
+/** An image size and the progress reports its copy must make. */
+struct CopyCase
 {
     const char* name;
     size_t imageSize;
     std::vector<double> expectedReports;
 };
 
-class CopyChunks : public ::testing::TestWithParam<ChunkCase>
+class CopyChunks : public ::testing::TestWithParam<CopyCase>
 {
 };
 
@@ -73,10 +74,10 @@ INSTANTIATE_TEST_SUITE_P (
     Sizes,
     CopyChunks,
     ::testing::Values (
-        ChunkCase { "TwoFullChunks", 65536, { 0.5, 1.0 } },
-        ChunkCase { "FullAndShortChunk", 40000, { 32768.0 / 40000, 1.0 } },
-        ChunkCase { "OneChunk", 32768, { 1.0 } },
-        ChunkCase { "EmptyImageCreatesTheFile", 0, {} }),
+        CopyCase { "TwoFullChunks", 65536, { 0.5, 1.0 } },
+        CopyCase { "FullAndShortChunk", 40000, { 32768.0 / 40000, 1.0 } },
+        CopyCase { "OneChunk", 32768, { 1.0 } },
+        CopyCase { "EmptyImageCreatesTheFile", 0, {} }),
     CaseName());
 
 TEST (Copy, WritesOverALongerFileFromItsStartWithoutShorteningIt)
@@ -155,14 +156,7 @@ TEST (Copy, DriveThatAcceptsTheFileOnALaterAttemptGetsTheWholeImage)
     EXPECT_EQ (contentOf (drive.image()), image);
 }
 
-struct WriteFailureCase
-{
-    const char* name;
-    size_t imageSize;
-    std::vector<double> expectedReports;
-};
-
-class CopyWriteFailures : public ::testing::TestWithParam<WriteFailureCase>
+class CopyWriteFailures : public ::testing::TestWithParam<CopyCase>
 {
 };
 
@@ -196,9 +190,9 @@ INSTANTIATE_TEST_SUITE_P (
     CopyWriteFailures,
     ::testing::Values (
         // The second of three full chunks fails in write; the third is not tried.
-        WriteFailureCase { "WriteFails", 3 * 32768, { 1.0 / 3 } },
+        CopyCase { "WriteFails", 3 * 32768, { 1.0 / 3 } },
         // A short chunk waits in the stream's buffer and fails only when flushed.
-        WriteFailureCase { "FlushFails", 40000, { 32768.0 / 40000 } }),
+        CopyCase { "FlushFails", 40000, { 32768.0 / 40000 } }),
     CaseName());
 
 struct GoneVolumeCase
