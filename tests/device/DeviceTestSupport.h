@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PrivateFolder.h"
+
 #include <juce_core/juce_core.h>
 
 #include <cctype>
@@ -7,22 +9,14 @@
 #include <fstream>
 #include <string>
 
-/** A fresh folder under the system's temporary folder, deleted with everything in it. */
+/** A private folder for a synthetic tree, deleted with everything in it. */
 class TempTree
 {
 public:
-    TempTree()
-        : root (juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("hl73-device-test", {}, false))
-    {
-        root.createDirectory();
-    }
-
-    ~TempTree() { root.deleteRecursively (false); }
-
     /** The path of something inside the tree. */
     std::string path (const std::string& relative = {}) const
     {
-        const auto base = root.getFullPathName().toStdString();
+        const auto base = root.get().getFullPathName().toStdString();
         return relative.empty() ? base : base + "/" + relative;
     }
 
@@ -44,7 +38,7 @@ public:
     }
 
 private:
-    juce::File root;
+    PrivateFolder root { "hl73-device-test" };
 };
 
 /** A test name made of the letters and digits of a case's description. */

@@ -1,23 +1,18 @@
 #pragma once
 
+#include "PrivateFolder.h"
+
 #include <juce_core/juce_core.h>
 
-/** A fresh directory that plays the root of a bootloader drive; removed with the object. Its
-    name is unique across processes, since ctest runs tests side by side.
-*/
+/** A private folder that plays the root of a bootloader drive; removed with the object. */
 struct TempDrive
 {
-    TempDrive()
-        : root (juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("hl73-drive-" + juce::Uuid().toString()))
-    {
-        root.createDirectory();
-    }
-
-    ~TempDrive() { root.deleteRecursively(); }
+    TempDrive() = default;
 
     juce::File image() const { return root.getChildFile ("VelmorHL73.uf2"); }
 
-    juce::File root;
+    PrivateFolder folder { "hl73-drive" };
+    juce::File root = folder.get();
 
     JUCE_DECLARE_NON_COPYABLE (TempDrive)
 };
