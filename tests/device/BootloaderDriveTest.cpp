@@ -115,6 +115,12 @@ struct DriveCase
     const char* expectedVolume; // empty: none found
 };
 
+/** GoogleTest shows a case by its description, not as the bytes of the struct. */
+void PrintTo (const DriveCase& c, std::ostream* os)
+{
+    *os << c.description;
+}
+
 const DriveCase driveCases[] = {
     { "no volume holds a bootloader file",
       [] (FakeMounts& m)

@@ -69,6 +69,12 @@ struct DiscoveryCase
     const char* expectedName; // empty: nothing found
 };
 
+/** GoogleTest shows a case by its description, not as the bytes of the struct. */
+void PrintTo (const DiscoveryCase& c, std::ostream* os)
+{
+    *os << c.description;
+}
+
 const DiscoveryCase discoveryCases[] = {
     { "nothing present", [] (FakeSysfs& s)
       { s.tree.makeFolder ("class/tty"); },

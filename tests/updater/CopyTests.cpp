@@ -47,6 +47,12 @@ struct CopyCase
     std::vector<double> expectedReports;
 };
 
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const CopyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CopyChunks : public ::testing::TestWithParam<CopyCase>
 {
 };
@@ -201,6 +207,12 @@ struct GoneVolumeCase
     bool mountedAtTheCheckBeforeOpening;
     bool fileThereBefore;
 };
+
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const GoneVolumeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class CopyToGoneVolume : public ::testing::TestWithParam<GoneVolumeCase>
 {

@@ -149,6 +149,12 @@ struct DownloadCase
     std::vector<double> expectedReports;
 };
 
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const DownloadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class DownloadCases : public ::testing::TestWithParam<DownloadCase>
 {
 };
@@ -234,6 +240,12 @@ struct BrokenResponseCase
     std::string afterPause; // sent a moment later, when the reading has begun; then the connection closes
     bool reset = false; // closed with a reset instead of an orderly end
 };
+
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const BrokenResponseCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class BrokenResponses : public ::testing::TestWithParam<BrokenResponseCase>
 {

@@ -34,6 +34,12 @@ struct OutcomeCase
     bool imageWritten;
 };
 
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const OutcomeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 KeyboardScript keyboard (std::function<void (KeyboardScript&)> change = {})
 {
     KeyboardScript script;

@@ -20,6 +20,12 @@ struct SlowOutcomeCase
     juce::uint32 waitedAtLeastMs;
 };
 
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const SlowOutcomeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 KeyboardScript keyboard (std::function<void (KeyboardScript&)> change)
 {
     KeyboardScript script;
@@ -83,6 +89,12 @@ struct StallCase
     const char* name;
     std::string head;
 };
+
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const StallCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class StalledDownloads : public ::testing::TestWithParam<StallCase>
 {

@@ -20,6 +20,12 @@ struct ImageCase
     bool expected;
 };
 
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const ImageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class Uf2ImageCases : public ::testing::TestWithParam<ImageCase>
 {
 };

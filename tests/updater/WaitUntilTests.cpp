@@ -21,6 +21,12 @@ struct WaitCase
     bool expectedPause;
 };
 
+/** GoogleTest shows a case by its name, not as the bytes of the struct. */
+void PrintTo (const WaitCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class WaitUntilCases : public ::testing::TestWithParam<WaitCase>
 {
 };
