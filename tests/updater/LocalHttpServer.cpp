@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <stdexcept>
 
 LocalHttpServer::LocalHttpServer (const std::function<void (httplib::Server&)>& addRoutes)
@@ -27,7 +28,22 @@ LocalHttpServer::LocalHttpServer (const std::function<void (httplib::Server&)>& 
 
     // The socket listens from here on, so no request can arrive before the thread accepts.
     thread = std::thread ([this]
-                          { server.listen_after_bind(); });
+                          {
+                              server.listen_after_bind();
+                              listenReturned = true; });
+
+    // httplib's stop() does nothing until the accept loop has marked itself running, so a server
+    // destroyed before its thread got that far would never stop. Return only once it runs.
+    while (! server.is_running())
+    {
+        if (listenReturned)
+        {
+            thread.join();
+            throw std::runtime_error ("the local HTTP server did not start");
+        }
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (1));
+    }
 }
 
 LocalHttpServer::~LocalHttpServer()

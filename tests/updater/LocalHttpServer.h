@@ -12,7 +12,7 @@
 class LocalHttpServer
 {
 public:
-    /** Lets the test register its routes; the server starts listening afterwards. */
+    /** Lets the test register its routes; returns once the server accepts connections. */
     explicit LocalHttpServer (const std::function<void (httplib::Server&)>& addRoutes);
 
     /** Stops the server and waits for its thread. */
@@ -28,6 +28,7 @@ private:
     httplib::Server server;
     int port = -1;
     std::atomic<int> requests { 0 };
+    std::atomic<bool> listenReturned { false };
     std::thread thread;
 };
 
