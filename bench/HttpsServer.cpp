@@ -4,6 +4,8 @@
 //
 //   hl73-bench-https CERT KEY FILE PORT_FILE
 
+#include "StopOnSignals.h"
+
 #include <httplib.h>
 
 #include <csignal>
@@ -11,17 +13,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-
-namespace
-{
-httplib::SSLServer* runningServer = nullptr;
-
-void stopServer (int)
-{
-    if (runningServer != nullptr)
-        runningServer->stop();
-}
-} // namespace
 
 int main (int argc, char** argv)
 {
@@ -65,9 +56,7 @@ int main (int argc, char** argv)
         return 1;
     }
 
-    runningServer = &server;
-    std::signal (SIGTERM, stopServer);
-    std::signal (SIGINT, stopServer);
+    stopOnSignals (server);
     std::signal (SIGPIPE, SIG_IGN);
 
     std::ofstream (argv[4]) << port << "\n";

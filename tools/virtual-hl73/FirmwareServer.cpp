@@ -2,6 +2,8 @@
 // for the firmware file with a chosen file or a chosen failure status, optionally slowly, and
 // logs each request.
 
+#include "StopOnSignals.h"
+
 #include <httplib.h>
 
 #include <chrono>
@@ -24,8 +26,6 @@ const char* const usage =
     "  --rate N          bytes per second that the file is sent at (default: no limit)\n"
     "  --log FILE        appends one line per request\n"
     "  --ready FILE      created once the server listens\n";
-
-httplib::Server* runningServer = nullptr;
 
 [[noreturn]] void fail (const std::string& message)
 {
@@ -130,11 +130,7 @@ int main (int argc, char** argv)
     if (! readyPath.empty())
         std::ofstream (readyPath) << "listening\n";
 
-    runningServer = &server;
-    std::signal (SIGTERM, [] (int)
-                 { runningServer->stop(); });
-    std::signal (SIGINT, [] (int)
-                 { runningServer->stop(); });
+    stopOnSignals (server);
     std::signal (SIGPIPE, SIG_IGN);
 
     server.listen_after_bind();
