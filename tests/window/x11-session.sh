@@ -17,13 +17,13 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # Starts Xvfb on the first free display number and exports DISPLAY.
 start_x11()
 {
-    local fifo display
-    fifo=$(mktemp -u)
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+    local fifo_dir display
+    fifo_dir=$(mktemp -d)
+    mkfifo "$fifo_dir/display"
+    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo_dir/display" 2>/dev/null &
     x11_pids+=($!)
-    read -r -t 10 display <"$fifo" || fail "Xvfb did not start"
-    rm -f "$fifo"
+    read -r -t 10 display <"$fifo_dir/display" || { rm -rf "$fifo_dir"; fail "Xvfb did not start"; }
+    rm -rf "$fifo_dir"
     export DISPLAY=":$display"
 
     openbox --sm-disable >/dev/null 2>&1 &
