@@ -30,9 +30,11 @@ make_work
 start_x11
 
 # The quit guard: refused while the keyboard is being changed, accepted once its drive has gone.
+# The drive stays 15 s after the last block, so that reading the window (seconds on a loaded
+# machine) cannot let the close arrive only after the drive has gone.
 if [ "$case_name" = quit-guard ]; then
     start_program --image "$work/new.uf2" --keyboard --restart-ms --keyboard 3000 \
-        --keyboard --reboot-ms --keyboard 5000 --keyboard --enumerate-ms --keyboard 10000
+        --keyboard --reboot-ms --keyboard 15000 --keyboard --enumerate-ms --keyboard 10000
     click_button
 
     wait_for_event touch-1200 15
