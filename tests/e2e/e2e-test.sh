@@ -49,7 +49,7 @@ if [ "$case_name" = quit-guard ]; then
     kill -0 "$program_pid" 2>/dev/null || fail "the program quit while the drive was still there"
     echo "close refused while preparing and while restarting"
 
-    wait_for_event drive-removed 10
+    wait_for_event drive-removed 20
     sleep 0.5 # the program's next look at the mounts
     wmctrl -i -c "$win"
     wait_for_exit "$program_pid" 10 || fail "the program did not quit after the drive had gone"
