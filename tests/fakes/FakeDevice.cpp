@@ -4,6 +4,9 @@
 #include "device/BootloaderEntry.h"
 #include "device/SerialPortDiscovery.h"
 
+#include "FileFaultHooks.h"
+
+#include <atomic>
 #include <mutex>
 
 namespace FakeDevice
@@ -13,6 +16,10 @@ namespace
 std::mutex lock;
 Hooks hooks;
 Calls counts;
+FileFaults faults;
+std::string faultFolder; // the canonical path of faults.root, with a trailing separator
+bool failureSeen = false;
+std::atomic<bool> faultsScripted { false };
 
 /** Counts the call and hands out a copy of its hook, so the hook runs without the lock. */
 template <typename Hook>
@@ -22,6 +29,22 @@ Hook take (Hook Hooks::*hook, int Calls::*counter)
     ++(counts.*counter);
     return hooks.*hook;
 }
+
+/** With the lock held: the failure callback, the first time only. */
+std::function<void()> takeFirstFailureCallback()
+{
+    if (failureSeen)
+        return {};
+
+    failureSeen = true;
+    return faults.onFirstFailure;
+}
+
+/** With the lock held: true when the file lies below the scripted folder. */
+bool isFaulty (const std::string& filePath)
+{
+    return ! faultFolder.empty() && filePath.rfind (faultFolder, 0) == 0;
+}
 } // namespace
 
 void script (Hooks newHooks)
@@ -29,6 +52,23 @@ void script (Hooks newHooks)
     const std::scoped_lock guard (lock);
     hooks = std::move (newHooks);
     counts = {};
+    faults = {};
+    faultFolder.clear();
+    failureSeen = false;
+    faultsScripted = false;
+}
+
+void scriptFileFaults (FileFaults newFaults)
+{
+    const auto folder = FileFaultHooks::canonicalFolderPath (newFaults.root);
+
+    const std::scoped_lock guard (lock);
+    faults = std::move (newFaults);
+    faultFolder = folder;
+    failureSeen = false;
+    counts.bytesWritten = 0;
+    counts.syncs = 0;
+    faultsScripted = ! faultFolder.empty();
 }
 
 void reset()
@@ -51,6 +91,70 @@ ScopedScript::~ScopedScript()
 {
     reset();
 }
+namespace FileFaultHooks
+{
+bool isScripted()
+{
+    return faultsScripted.load();
+}
+
+Decision beforeWrite (const std::string& filePath, size_t count)
+{
+    Decision decision;
+    const std::scoped_lock guard (lock);
+
+    if (! isFaulty (filePath))
+        return decision;
+
+    decision.affected = true;
+    decision.allowedBytes = count;
+
+    if (faults.bytesTaken >= 0)
+    {
+        const auto left = (size_t) juce::jmax ((juce::int64) 0, faults.bytesTaken - counts.bytesWritten);
+
+        if (count > left)
+        {
+            decision.allowedBytes = left;
+            decision.fails = left == 0;
+            decision.errorNumber = faults.errorNumber;
+            decision.onFailure = takeFirstFailureCallback();
+        }
+    }
+
+    return decision;
+}
+
+void afterWrite (juce::int64 written)
+{
+    if (written <= 0)
+        return;
+
+    const std::scoped_lock guard (lock);
+    counts.bytesWritten += written;
+}
+
+Decision beforeSync (const std::string& filePath)
+{
+    Decision decision;
+    const std::scoped_lock guard (lock);
+
+    if (! isFaulty (filePath))
+        return decision;
+
+    decision.affected = true;
+    ++counts.syncs;
+
+    if (faults.failingSyncsFrom > 0 && counts.syncs >= faults.failingSyncsFrom)
+    {
+        decision.fails = true;
+        decision.errorNumber = faults.errorNumber;
+        decision.onFailure = takeFirstFailureCallback();
+    }
+
+    return decision;
+}
+} // namespace FileFaultHooks
 } // namespace FakeDevice
 
 using namespace FakeDevice;
@@ -61,10 +165,10 @@ std::string findSerialPort()
     return hook ? hook() : std::string();
 }
 
-juce::File findBootloaderDrive()
+std::vector<BootloaderDrive> listBootloaderDrives()
 {
-    const auto hook = take (&Hooks::findBootloaderDrive, &Calls::findBootloaderDrive);
-    return hook ? hook() : juce::File();
+    const auto hook = take (&Hooks::listBootloaderDrives, &Calls::listBootloaderDrives);
+    return hook ? hook() : std::vector<BootloaderDrive>();
 }
 
 std::vector<std::string> listCandidateDrives()
@@ -87,8 +191,8 @@ bool enterBootloader (const std::string& portName)
     return hook ? hook (portName) : false;
 }
 
-bool isOnMountedDrive (const juce::File& driveRoot, const juce::File& item)
+bool isOnDrive (const BootloaderDrive& drive, const juce::File& item)
 {
-    const auto hook = take (&Hooks::isOnMountedDrive, &Calls::isOnMountedDrive);
-    return hook ? hook (driveRoot, item) : false;
+    const auto hook = take (&Hooks::isOnDrive, &Calls::isOnDrive);
+    return hook ? hook (drive, item) : false;
 }
