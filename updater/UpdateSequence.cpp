@@ -10,7 +10,7 @@ void FirmwareUpdater::run()
 {
     const auto finish = [this] (bool success, const juce::String& message)
     {
-        busy = false;
+        leaveBusyPhase();
         onFinished (success, message);
     };
 
@@ -45,8 +45,11 @@ void FirmwareUpdater::run()
         return;
     }
 
-    // From here until the drive has gone the keyboard is being changed, and quitting is refused.
-    busy = true;
+    // From here until the drive has gone the keyboard is being changed, and no quit is accepted.
+    // A quit accepted before this point wins: the program is ending, so leave the keyboard alone.
+    if (! enterBusyPhase())
+        return;
+
     onProgress ("Preparing the device...", -1.0);
 
     if (driveRoot == juce::File())
@@ -86,7 +89,10 @@ void FirmwareUpdater::run()
         return;
     }
 
-    busy = false;
+    // A quit held back while the keyboard was being changed goes ahead now, without waiting for
+    // the port: nobody is left to show the outcome.
+    if (leaveBusyPhase())
+        return;
 
     const auto portBack = []
     { return ! findSerialPort().empty(); };
