@@ -17,7 +17,7 @@ public:
     /** Starts taking the requests; `onQuitRequested` is called on the message thread. */
     explicit QuitSignals (std::function<void()> onQuitRequested);
 
-    /** Gives the requests back to the system's default handling. */
+    /** Gives the requests back to the handling they had before. */
     ~QuitSignals();
 
     QuitSignals (const QuitSignals&) = delete;
