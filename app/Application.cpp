@@ -7,6 +7,7 @@
 VelmorHL73UpdaterApplication::~VelmorHL73UpdaterApplication()
 {
     mainWindow = nullptr;
+    quitSignals = nullptr;
 }
 
 const juce::String VelmorHL73UpdaterApplication::getApplicationName()
@@ -35,12 +36,24 @@ void VelmorHL73UpdaterApplication::initialise (const juce::String&)
         return;
     }
 
+    // Ctrl+C, kill, the end of the session or of the terminal that started us: from here on these
+    // pass the quit guard too, instead of ending the process wherever it stands.
+    quitSignals = std::make_unique<QuitSignals> ([this]
+                                                 { quitRequestedBySignal(); });
+
     mainWindow = std::make_unique<MainWindow> (getApplicationName() + " Version " + getApplicationVersion());
 }
 
 void VelmorHL73UpdaterApplication::shutdown()
 {
+    // Deleting the window stops the updater's thread, which can take a while (a stalled download
+    // gives up only at its time limit): the window leaves the screen first, rather than sit there
+    // frozen. Signals stay with the guard until the thread has stopped.
+    if (mainWindow != nullptr)
+        mainWindow->removeFromDesktop();
+
     mainWindow = nullptr;
+    quitSignals = nullptr;
 }
 
 void VelmorHL73UpdaterApplication::anotherInstanceStarted (const juce::String&)
@@ -49,9 +62,21 @@ void VelmorHL73UpdaterApplication::anotherInstanceStarted (const juce::String&)
 
 void VelmorHL73UpdaterApplication::systemRequestedQuit()
 {
+    quitUnlessBusy (false);
+}
+
+void VelmorHL73UpdaterApplication::quitRequestedBySignal()
+{
+    quitUnlessBusy (true);
+}
+
+// The updater answers in one atomic step, so a run cannot enter its busy phase between our
+// question and the quit: an accepted quit keeps the keyboard from being touched at all.
+void VelmorHL73UpdaterApplication::quitUnlessBusy (bool deferWhileBusy)
+{
     if (mainWindow != nullptr)
         if (auto* screen = dynamic_cast<MainComponent*> (mainWindow->getContentComponent()))
-            if (screen->isBusy())
+            if (screen->requestQuit (deferWhileBusy) != FirmwareUpdater::QuitAnswer::accepted)
                 return;
 
     quit();

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "app/QuitSignals.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <memory>
 
 /** The application object: one main window, one instance at a time, and the quit guard that
-    refuses to end the program while the keyboard is being changed.
+    keeps every request to end the program from cutting a change of the keyboard short.
 */
 class VelmorHL73UpdaterApplication : public juce::JUCEApplication
 {
@@ -28,7 +30,7 @@ public:
     /** Creates and shows the main window; the command line is ignored. */
     void initialise (const juce::String& commandLine) override;
 
-    /** Deletes the main window, which stops the updater with it. */
+    /** Takes the window off the screen at once, then deletes it, which stops the updater with it. */
     void shutdown() override;
 
     /** Ignored: the running window neither raises nor reacts. */
@@ -36,6 +38,12 @@ public:
 
     /** The quit guard: drops the request while the updater is busy, else quits. */
     void systemRequestedQuit() override;
+
+    /** The quit guard for a request the system sends by signal (interrupt, terminate, hang-up),
+        which is not repeated like a click: while the updater is busy it is held and carried out
+        as soon as the keyboard has been left alone; otherwise the program quits at once.
+    */
+    void quitRequestedBySignal();
 
     /** The program's only window, holding the main screen at its own size. */
     class MainWindow : public juce::DocumentWindow
@@ -52,5 +60,8 @@ public:
     };
 
 private:
+    void quitUnlessBusy (bool deferWhileBusy);
+
     std::unique_ptr<MainWindow> mainWindow;
+    std::unique_ptr<QuitSignals> quitSignals;
 };

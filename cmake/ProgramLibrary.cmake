@@ -13,6 +13,13 @@ add_library (hl73_app STATIC
     app/Application.cpp
     ui/MainComponent.cpp)
 
+# How the system asks the program to end differs per OS; the header is the same.
+if (WIN32)
+    target_sources (hl73_app PRIVATE app/windows/QuitSignals.cpp)
+else()
+    target_sources (hl73_app PRIVATE app/linux/QuitSignals.cpp)
+endif()
+
 add_library (hl73_updater STATIC
     updater/FirmwareUpdater.cpp
     updater/FirmwareDownload.cpp

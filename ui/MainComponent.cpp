@@ -5,7 +5,7 @@
 #include <BinaryData.h>
 
 MainComponent::MainComponent()
-    : updater (makeProgressCallback(), makeFinishedCallback())
+    : updater (makeProgressCallback(), makeFinishedCallback(), makeDeferredQuitCallback())
 {
     headerImage.setImage (juce::ImageFileFormat::loadFrom (BinaryData::HL73_Header_png, (size_t) BinaryData::HL73_Header_pngSize));
     addAndMakeVisible (headerImage);
@@ -55,6 +55,18 @@ FirmwareUpdater::FinishedCallback MainComponent::makeFinishedCallback()
     };
 }
 
+// The quit is accepted by now, so the application's guard lets this request through.
+FirmwareUpdater::DeferredQuitCallback MainComponent::makeDeferredQuitCallback()
+{
+    return []
+    {
+        juce::MessageManager::callAsync ([]
+                                         {
+                                             if (auto* app = juce::JUCEApplication::getInstance())
+                                                 app->systemRequestedQuit(); });
+    };
+}
+
 void MainComponent::paint (juce::Graphics& g)
 {
     g.fillAll (juce::Colour (0xff202020));
@@ -74,6 +86,11 @@ void MainComponent::resized()
 bool MainComponent::isBusy() const noexcept
 {
     return updater.isBusy();
+}
+
+FirmwareUpdater::QuitAnswer MainComponent::requestQuit (bool deferWhileBusy) noexcept
+{
+    return updater.requestQuit (deferWhileBusy);
 }
 
 void MainComponent::startButtonClicked()

@@ -22,8 +22,14 @@ public:
     /** Places the children from the current width. */
     void resized() override;
 
-    /** True while the updater is changing the keyboard; the quit guard asks this. */
+    /** True while the updater is changing the keyboard. */
     bool isBusy() const noexcept;
+
+    /** The quit guard's question to the updater: may the program end now? While the keyboard is
+        being changed the answer is no, or, with `deferWhileBusy`, "when that is over": the screen
+        then asks the application to quit again as soon as it is.
+    */
+    FirmwareUpdater::QuitAnswer requestQuit (bool deferWhileBusy) noexcept;
 
     /** The value the progress bar shows: a fraction, or -1 for no measurable fraction. */
     double getProgress() const noexcept { return progress; }
@@ -34,6 +40,7 @@ public:
 private:
     FirmwareUpdater::ProgressCallback makeProgressCallback();
     FirmwareUpdater::FinishedCallback makeFinishedCallback();
+    static FirmwareUpdater::DeferredQuitCallback makeDeferredQuitCallback();
     void startButtonClicked();
     void showProgress (const juce::String& text, double value);
     void showFinish (bool success, const juce::String& message);

@@ -1,20 +1,18 @@
 #include "updater/FirmwareUpdater.h"
 
-FirmwareUpdater::FirmwareUpdater (ProgressCallback progressCallback, FinishedCallback finishedCallback)
+FirmwareUpdater::FirmwareUpdater (ProgressCallback progressCallback,
+                                  FinishedCallback finishedCallback,
+                                  DeferredQuitCallback deferredQuitCallback)
     : juce::Thread ("Firmware updater")
     , onProgress (std::move (progressCallback))
     , onFinished (std::move (finishedCallback))
+    , onDeferredQuit (std::move (deferredQuitCallback))
 {
 }
 
 FirmwareUpdater::~FirmwareUpdater()
 {
     stopThread (30000);
-}
-
-bool FirmwareUpdater::isBusy() const noexcept
-{
-    return busy.load();
 }
 
 bool FirmwareUpdater::waitUntil (std::function<bool()> condition, int limitMs)

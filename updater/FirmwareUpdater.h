@@ -1,10 +1,10 @@
 #pragma once
 
 #include "device/BootloaderDrive.h"
+#include "updater/BusyPhaseGate.h"
 
 #include <juce_core/juce_core.h>
 
-#include <atomic>
 #include <functional>
 
 /** Runs one firmware update of the keyboard on a background thread.
@@ -22,8 +22,20 @@ public:
     /** Receives the outcome of a run and its message; called at most once per run, last. */
     using FinishedCallback = std::function<void (bool, const juce::String&)>;
 
-    /** Creates the updater; its thread is not started. Both callbacks must be set. */
-    FirmwareUpdater (ProgressCallback progressCallback, FinishedCallback finishedCallback);
+    /** Called on this thread when a quit that was deferred during the busy phase is accepted,
+        the moment that phase ends.
+    */
+    using DeferredQuitCallback = std::function<void()>;
+
+    /** How a request to quit was answered. */
+    using QuitAnswer = BusyPhaseGate::QuitAnswer;
+
+    /** Creates the updater; its thread is not started. The progress and finish callbacks must be
+        set; the deferred-quit callback may be empty.
+    */
+    FirmwareUpdater (ProgressCallback progressCallback,
+                     FinishedCallback finishedCallback,
+                     DeferredQuitCallback deferredQuitCallback = {});
 
     /** Stops the thread, waiting up to 30 seconds for the run to return. */
     ~FirmwareUpdater() override;
@@ -32,7 +44,14 @@ public:
     void run() override;
 
     /** True while the keyboard is being changed; the program must not quit then. */
-    bool isBusy() const noexcept;
+    bool isBusy() const noexcept { return phase.isBusy(); }
+
+    /** Asks whether the program may end now. Accepted unless the keyboard is being changed, and
+        then the run never starts to change it; during the change the request is refused, or,
+        with `deferWhileBusy`, accepted when the change is over (the deferred-quit callback then
+        says so). Any thread may call this.
+    */
+    QuitAnswer requestQuit (bool deferWhileBusy) noexcept { return phase.requestQuit (deferWhileBusy); }
 
     /** Tests the condition every 200 ms until it holds (true), the limit in milliseconds has
         passed or the thread has been asked to stop (false). The condition is tested at least once.
@@ -78,9 +97,29 @@ protected:
     virtual juce::URL getFirmwareUrl() const;
 
 private:
+    /** The run enters its busy phase; false when a quit has been accepted, and the run must then
+        end quietly without touching the keyboard.
+    */
+    bool enterBusyPhase() noexcept { return phase.tryEnterBusyPhase(); }
+
+    /** The run leaves its busy phase; true when a deferred quit is accepted now, which the
+        deferred-quit callback has then been told.
+    */
+    bool leaveBusyPhase()
+    {
+        if (! phase.leaveBusyPhase())
+            return false;
+
+        if (onDeferredQuit)
+            onDeferredQuit();
+
+        return true;
+    }
+
     ProgressCallback onProgress;
     FinishedCallback onFinished;
-    std::atomic<bool> busy { false };
+    DeferredQuitCallback onDeferredQuit;
+    BusyPhaseGate phase;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareUpdater)
 };

@@ -54,7 +54,7 @@ void FirmwareUpdater::run()
 {
     const auto finish = [this] (bool success, const juce::String& message)
     {
-        busy = false;
+        leaveBusyPhase();
         onFinished (success, message);
     };
 
@@ -97,8 +97,11 @@ void FirmwareUpdater::run()
         return;
     }
 
-    // From here until the drive has gone the keyboard is being changed, and quitting is refused.
-    busy = true;
+    // From here until the drive has gone the keyboard is being changed, and no quit is accepted.
+    // A quit accepted before this point wins: the program is ending, so leave the keyboard alone.
+    if (! enterBusyPhase())
+        return;
+
     onProgress ("Preparing the device...", -1.0);
 
     if (! portName.empty())
@@ -152,7 +155,10 @@ void FirmwareUpdater::run()
         return;
     }
 
-    busy = false;
+    // A quit held back while the keyboard was being changed goes ahead now, without waiting for
+    // the port: nobody is left to show the outcome.
+    if (leaveBusyPhase())
+        return;
 
     const auto portBack = []
     { return ! findSerialPort().empty(); };

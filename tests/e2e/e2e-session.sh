@@ -61,10 +61,12 @@ e2e_cleanup()
     fi
 }
 
-# Starts the program in its sandbox; the arguments go to hl73-sandbox (image, faults...).
+# Starts the program in its sandbox; the arguments go to hl73-sandbox (image, faults...). A
+# command in program_wrapper (an array, e.g. strace and its options) runs the program.
+program_wrapper=()
 start_program()
 {
-    "$sandbox" --tools "$tools" --work "$work/sandbox" --host "$host" "$@" -- "$program" \
+    "$sandbox" --tools "$tools" --work "$work/sandbox" --host "$host" "$@" -- "${program_wrapper[@]}" "$program" \
         >"$work/sandbox.log" 2>&1 &
     program_pid=$!
     x11_pids+=("$program_pid")
@@ -75,6 +77,39 @@ start_program()
     local w h
     read -r _ _ w h < <(client_geometry "$win")
     [ "$w" = 600 ] && [ "$h" = 400 ] || fail_with_screen "the window came up at ${w}x${h}, not 600x400"
+}
+
+# Prints the process id of the program itself, which runs a few processes below program_pid (the
+# sandbox and its namespaces are in between).
+program_process()
+{
+    local wanted pid queue=("$program_pid")
+    wanted=$(realpath "$program")
+    while [ ${#queue[@]} -gt 0 ]; do
+        pid=${queue[0]}
+        queue=("${queue[@]:1}")
+        if [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$wanted" ]; then
+            echo "$pid"
+            return 0
+        fi
+        queue+=($(cat /proc/"$pid"/task/*/children 2>/dev/null || true))
+    done
+    return 1
+}
+
+# Sends signal $1 (a name: TERM, INT, HUP) to the program itself.
+signal_program()
+{
+    local pid
+    pid=$(program_process) || fail "the program's process was not found below $program_pid"
+    kill -s "$1" "$pid"
+    echo "SIG$1 sent to the program (process $pid)"
+}
+
+# True while the program's window is on the screen.
+window_shown()
+{
+    xdotool search --onlyvisible --name "^${title}\$" >/dev/null 2>&1
 }
 
 # Saves the program's window (inner area, 600x400) as $1.

@@ -64,6 +64,117 @@ if [ "$case_name" = quit-guard ]; then
     exit 0
 fi
 
+# What reached the keyboard after a run that updated it, or after one that must have left it alone.
+expect_updated()
+{
+    cmp -s -n 100000 "$work/sandbox/keyboard/flash.bin" "$work/new.bin" || fail "the keyboard's flash does not hold the new firmware"
+    cmp -s "$work/sandbox/keyboard/drive/VelmorHL73.uf2" "$work/new.uf2" || fail "the drive does not hold the image served"
+    [ "$(count_events touch-1200)" = 1 ] || fail "the keyboard saw $(count_events touch-1200) requests to restart, not 1"
+}
+expect_untouched()
+{
+    cmp -s "$work/sandbox/keyboard/flash.bin" "$work/old.bin" || fail "the keyboard's flash has changed"
+    [ -z "$(ls -A "$work/sandbox/keyboard/drive" 2>/dev/null)" ] || fail "something was written to the drive"
+    [ "$(count_events touch-1200)" = 0 ] || fail "the keyboard was asked to restart"
+}
+
+# SIGTERM or SIGINT while the keyboard is being changed, once as it restarts and once during the
+# copy: the program carries on, and quits with code 0 as soon as the drive has gone, without
+# waiting for the port (which never comes back here, so a program that waited would not end).
+if [ "$case_name" = quit-signal-term ] || [ "$case_name" = quit-signal-int ]; then
+    signal=${case_name#quit-signal-}
+    signal=${signal^^}
+    # The image is about 200 KB: the drive takes it in about 5 s.
+    start_program --image "$work/new.uf2" --keyboard --drive-rate --keyboard 40000 --keyboard --fault --keyboard no-port-back
+    wait_for_text "$button_area" START 10
+    click_button
+
+    wait_for_event touch-1200 15
+    signal_program "$signal"
+    wait_for_event drive-mounted 10
+    sleep 1.5 # the program finds the drive and starts to copy
+    [ "$(count_events image-complete)" = 0 ] || fail "the copy was over before the second signal; slow the drive down"
+    signal_program "$signal"
+    sleep 0.5
+    kill -0 "$program_pid" 2>/dev/null || fail "the program ended on SIG$signal while changing the keyboard"
+
+    wait_for_event image-complete 30
+    wait_for_event drive-removed 10
+    wait_for_exit "$program_pid" 10 || fail_with_screen "the program did not quit once the drive had gone"
+    [ "$exit_code" = 0 ] || fail "exit code $exit_code; see $work/sandbox.log"
+    expect_updated
+    echo "SIG$signal held until the drive had gone, then exit 0; PASS"
+    e2e_keep=0
+    exit 0
+fi
+
+# SIGINT, SIGTERM and SIGHUP before any run: the program ends at once with code 0.
+if [ "$case_name" = quit-signals-idle ]; then
+    for signal in INT TERM HUP; do
+        start_program --image "$work/new.uf2"
+        wait_for_text "$button_area" START 10
+        signal_program "$signal"
+        wait_for_exit "$program_pid" 10 || fail "the program did not end on SIG$signal"
+        [ "$exit_code" = 0 ] || fail "exit code $exit_code after SIG$signal; see $work/sandbox.log"
+        echo "SIG$signal: exit 0"
+    done
+    expect_untouched
+    echo "PASS"
+    e2e_keep=0
+    exit 0
+fi
+
+# Closing the window while the download crawls: the window goes at once, the download's thread
+# stops behind it (at the transfer's time limit), and nothing reaches the keyboard.
+if [ "$case_name" = quit-while-downloading ]; then
+    start_program --image "$work/new.uf2" --rate 50
+    wait_for_text "$button_area" START 10
+    click_button
+    wait_for_status "Downloading the firmware..." 10
+    closed_at=$(date +%s%N)
+    wmctrl -i -c "$win"
+    for _ in $(seq 30); do
+        window_shown || break
+        sleep 0.1
+    done
+    window_shown && fail_with_screen "the window is still on the screen 3 s after it was closed"
+    echo "window gone $((($(date +%s%N) - closed_at) / 1000000)) ms after the close"
+    wait_for_exit "$program_pid" 45 || fail "the program did not end within 45 s of the close"
+    [ "$exit_code" = 0 ] || fail "exit code $exit_code; see $work/sandbox.log"
+    echo "the program ended $((($(date +%s%N) - closed_at) / 1000000)) ms after the close"
+    expect_untouched
+    echo "PASS"
+    e2e_keep=0
+    exit 0
+fi
+
+# The restart request as it reaches the line: the release program's system calls on the port,
+# recorded while it updates the keyboard. A pty carries no modem lines, so the virtual keyboard
+# restarts on the speed alone; this is what shows that DTR is raised and dropped as real firmware
+# needs (some restart on the DTR drop at 1200 baud).
+if [ "$case_name" = restart-request-on-the-line ]; then
+    command -v strace >/dev/null || fail "strace is missing (scripts/setup installs it)"
+    mkdir "$work/trace"
+    # One file per thread (-ff), so that no call is split across lines by another thread's.
+    program_wrapper=(strace -ff -qq -ttt --seccomp-bpf -e trace=openat,close,flock,ioctl -e signal=none -o "$work/trace/calls")
+    start_program --image "$work/new.uf2"
+    wait_for_text "$button_area" START 10
+    click_button
+    outcome=$(wait_for_outcome 60)
+    [ "$outcome" = "$message_success" ] || fail "the update under strace ended with '$outcome'"
+    click_button
+    wait_for_exit "$program_pid" 15 || fail "the program did not end"
+    [ "$exit_code" = 0 ] || fail "exit code $exit_code; see $work/sandbox.log"
+    expect_updated
+
+    mapfile -t traces < <(grep -l 'openat(AT_FDCWD, "/dev/ttyACM1", ' "$work"/trace/calls.* || true)
+    [ ${#traces[@]} = 1 ] || fail "${#traces[@]} threads opened the keyboard's port, not 1 (see $work/trace)"
+    awk -v port=/dev/ttyACM1 -f "$e2e_dir/check-restart-request.awk" "${traces[0]}" || fail "see ${traces[0]}"
+    echo "PASS"
+    e2e_keep=0
+    exit 0
+fi
+
 row=""
 for entry in "${cases[@]}"; do
     [ "${entry%%|*}" = "$case_name" ] && row=$entry

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+
+#include <unistd.h>
+
 namespace
 {
 /** The application object with its window, as the program has it after start-up. Each test runs
@@ -46,7 +51,7 @@ TEST (QuitGuard, RefusedWhileBusyAndAcceptedOnceTheRunHasEnded)
     Gate busyPhase;
     ScriptedUpdater::script ([&] (ScriptedUpdater::Run& run)
                              {
-                                 run.setBusy (true);
+                                 ASSERT_TRUE (run.enterBusyPhase());
                                  run.progress ("Preparing the device...", -1.0);
                                  busyPhase.waitIn (run);
                                  run.finish (false, "Error 6: the update did not complete.\nDo not disconnect the device, and retry."); });
@@ -65,8 +70,34 @@ TEST (QuitGuard, RefusedWhileBusyAndAcceptedOnceTheRunHasEnded)
     busyPhase.open();
     ASSERT_TRUE (pumpUntil ([&]
                             { return ui.button->isEnabled(); }));
+    EXPECT_FALSE (RunningApplication::quitPosted()) << "a refused close was remembered";
     running.app.systemRequestedQuit();
     EXPECT_TRUE (RunningApplication::quitPosted());
+}
+
+TEST (QuitGuard, AnAcceptedQuitKeepsTheRunOutOfTheBusyPhase)
+{
+    // The run is about to start changing the keyboard when the quit comes: one of the two wins,
+    // and here it is the quit, so the run must leave the keyboard alone.
+    Gate beforeBusyPhase;
+    std::atomic<int> entered { -1 };
+    ScriptedUpdater::script ([&] (ScriptedUpdater::Run& run)
+                             {
+                                 run.progress ("Downloading the firmware...", 1.0);
+                                 beforeBusyPhase.waitIn (run);
+                                 entered = run.enterBusyPhase() ? 1 : 0; });
+    auto running = std::make_unique<RunningApplication>();
+    ScreenChildren ui (running->screen());
+
+    ASSERT_TRUE (clickToStart (*ui.button));
+    running->app.systemRequestedQuit();
+    EXPECT_TRUE (RunningApplication::quitPosted());
+
+    beforeBusyPhase.open();
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return entered >= 0; }));
+    EXPECT_EQ (entered, 0);
+    EXPECT_FALSE (running->screen().isBusy());
 }
 
 TEST (QuitGuard, AcceptedWhileARunIsNotBusy)
@@ -130,4 +161,95 @@ TEST (QuitGuard, CloseAfterSuccessEndsTheProgram)
     ui.button->triggerClick();
     pumpFor (50);
     EXPECT_TRUE (RunningApplication::quitPosted());
+}
+
+namespace
+{
+struct SignalCase
+{
+    const char* name;
+    int number;
+};
+
+const SignalCase quitSignals[] { { "SIGINT", SIGINT }, { "SIGTERM", SIGTERM }, { "SIGHUP", SIGHUP } };
+
+std::string signalName (const ::testing::TestParamInfo<SignalCase>& info)
+{
+    return info.param.name;
+}
+
+void sendToThisProcess (int signalNumber)
+{
+    // To the process, not a thread: the kernel picks the thread, as it does for kill(1).
+    ASSERT_EQ (::kill (::getpid(), signalNumber), 0);
+}
+
+class QuitSignal : public ::testing::TestWithParam<SignalCase>
+{
+};
+} // namespace
+
+TEST_P (QuitSignal, EndsTheProgramWhenNotBusy)
+{
+    RunningApplication running;
+    sendToThisProcess (GetParam().number);
+    EXPECT_TRUE (pumpUntil (RunningApplication::quitPosted));
+}
+
+TEST_P (QuitSignal, WaitsForTheBusyPhaseToEndThenQuits)
+{
+    Gate busyPhase;
+    ScriptedUpdater::script ([&] (ScriptedUpdater::Run& run)
+                             {
+                                 ASSERT_TRUE (run.enterBusyPhase());
+                                 run.progress ("Preparing the device...", -1.0);
+                                 busyPhase.waitIn (run);
+                                 // The drive has gone: as the engine does, a held quit ends the run here.
+                                 if (run.leaveBusyPhase())
+                                     return;
+                                 run.progress ("not reached", -1.0); });
+    RunningApplication running;
+    ScreenChildren ui (running.screen());
+
+    ASSERT_TRUE (clickToStart (*ui.button));
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return ui.label->getText() == "Preparing the device..."; }));
+
+    sendToThisProcess (GetParam().number);
+    pumpFor (200);
+    EXPECT_FALSE (RunningApplication::quitPosted()) << "the signal cut the busy phase short";
+    EXPECT_TRUE (running.screen().isBusy());
+
+    busyPhase.open();
+    EXPECT_TRUE (pumpUntil (RunningApplication::quitPosted)) << "the held quit was not carried out";
+    pumpFor (50);
+    EXPECT_EQ (ui.label->getText(), "Preparing the device...");
+}
+
+INSTANTIATE_TEST_SUITE_P (Signals, QuitSignal, ::testing::ValuesIn (quitSignals), signalName);
+
+TEST (QuitGuard, SignalWhileBusyQuitsAfterAFailureEndsTheRun)
+{
+    Gate busyPhase;
+    ScriptedUpdater::script ([&] (ScriptedUpdater::Run& run)
+                             {
+                                 ASSERT_TRUE (run.enterBusyPhase());
+                                 busyPhase.waitIn (run);
+                                 run.finish (false, "Error 5: the device did not respond.\nDisconnect and reconnect it, then retry."); });
+    RunningApplication running;
+    ScreenChildren ui (running.screen());
+
+    ASSERT_TRUE (clickToStart (*ui.button));
+    ASSERT_TRUE (pumpUntil ([&]
+                            { return running.screen().isBusy(); }));
+    sendToThisProcess (SIGTERM);
+    pumpFor (200);
+    EXPECT_FALSE (RunningApplication::quitPosted());
+
+    // The window's close button is still refused while a signal's quit is held.
+    running.app.systemRequestedQuit();
+    EXPECT_FALSE (RunningApplication::quitPosted());
+
+    busyPhase.open();
+    EXPECT_TRUE (pumpUntil (RunningApplication::quitPosted));
 }

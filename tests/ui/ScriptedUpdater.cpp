@@ -24,21 +24,19 @@ int ScriptedUpdater::runsStarted()
     return runCount;
 }
 
-FirmwareUpdater::FirmwareUpdater (ProgressCallback progressCallback, FinishedCallback finishedCallback)
+FirmwareUpdater::FirmwareUpdater (ProgressCallback progressCallback,
+                                  FinishedCallback finishedCallback,
+                                  DeferredQuitCallback deferredQuitCallback)
     : juce::Thread ("Firmware updater")
     , onProgress (std::move (progressCallback))
     , onFinished (std::move (finishedCallback))
+    , onDeferredQuit (std::move (deferredQuitCallback))
 {
 }
 
 FirmwareUpdater::~FirmwareUpdater()
 {
     stopThread (30000);
-}
-
-bool FirmwareUpdater::isBusy() const noexcept
-{
-    return busy;
 }
 
 void FirmwareUpdater::run()
@@ -55,11 +53,13 @@ void FirmwareUpdater::run()
         { onProgress (text, value); },
         [this] (bool success, const juce::String& message)
         {
-            busy = false;
+            leaveBusyPhase();
             onFinished (success, message);
         },
-        [this] (bool isBusyNow)
-        { busy = isBusyNow; },
+        [this]
+        { return enterBusyPhase(); },
+        [this]
+        { return leaveBusyPhase(); },
         [this]
         { return threadShouldExit(); }
     };

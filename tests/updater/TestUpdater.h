@@ -31,7 +31,12 @@ public:
         : FirmwareUpdater ([this] (const juce::String& text, double value)
                            { record ({ UpdaterEvent::Kind::progress, text, value, isBusy() }); },
                            [this] (bool success, const juce::String& message)
-                           { record ({ UpdaterEvent::Kind::finished, message, success ? 1.0 : 0.0, isBusy() }); })
+                           { record ({ UpdaterEvent::Kind::finished, message, success ? 1.0 : 0.0, isBusy() }); },
+                           [this]
+                           {
+                               if (onDeferredQuit)
+                                   onDeferredQuit();
+                           })
     {
     }
 
@@ -57,6 +62,9 @@ public:
 
     /** When set before a run, the firmware is fetched from here. */
     juce::URL firmwareUrl;
+
+    /** Called on the updater's thread when a deferred quit is accepted. */
+    std::function<void()> onDeferredQuit;
 
     /** Called on the reporting thread after each event has been recorded. */
     std::function<void (const UpdaterEvent&)> onEvent;

@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -115,7 +116,9 @@ int main (int argc, char** argv)
                                                    "application/octet-stream",
                                                    [&body, rate] (std::size_t offset, std::size_t length, httplib::DataSink& sink)
                                                    {
-                                                       constexpr std::size_t piece = 4096;
+                                                       // A tenth of a second's worth at a time (4 KB at most),
+                                                       // so that a slow server still stops promptly.
+                                                       const std::size_t piece = rate > 0 ? std::clamp<std::size_t> (rate / 10, 1, 4096) : 4096;
                                                        const auto count = std::min ({ length, piece, body.size() - offset });
 
                                                        if (rate > 0)
