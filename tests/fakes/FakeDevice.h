@@ -3,15 +3,19 @@
 #include <juce_core/juce_core.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 /** A scriptable stand-in for the device layer, linked in place of an OS implementation.
 
-    It defines findSerialPort, findBootloaderDrive, listCandidateDrives, enterBootloader and
-    isOnMountedDrive. Each one calls its hook when the test has set one; without a hook it answers
-    "nothing present": no port, no drive, no candidates, a refused restart request, and no volume
-    mounted anywhere. Every call is counted.
+    It defines findSerialPort, findBootloaderDrive, listCandidateDrives, enterBootloader,
+    isOnMountedDrive, mountNewBootloaderDrives, listKnownBootloaderDrives and KeepSystemAwake.
+    Each one calls its hook when the test has set one; without a hook it answers "nothing
+    present": no port, no drive, no candidates, a refused restart request, no volume mounted
+    anywhere, nothing to mount, a disk service that cannot be asked, and a system that keeps
+    awake. Every call is counted; KeepSystemAwake's taking and release are counted too, and its
+    hook sees both as they happen.
 
     All functions are thread-safe. Each call runs a copy of its hook without the fake's lock held,
     so a hook may block, call other device operations or replace the script; keep a hook's state
@@ -35,6 +39,11 @@ struct Hooks
     std::function<std::vector<std::string>()> listCandidateDrives;
     std::function<bool (const std::string& portName)> enterBootloader;
     std::function<bool (const juce::File& driveRoot, const juce::File& item)> isOnMountedDrive;
+    std::function<int (const std::vector<std::string>& leaveAlone)> mountNewBootloaderDrives;
+    std::function<std::optional<std::vector<std::string>>()> listKnownBootloaderDrives;
+
+    /** Called with true when a KeepSystemAwake is made and false when it is destroyed. */
+    std::function<void (bool taken)> keepSystemAwake;
 };
 
 /** How often each operation has been called since the last script or reset. */
@@ -46,8 +55,18 @@ struct Calls
     int enterBootloader = 0;
     int isOnMountedDrive = 0;
 
+    int mountNewBootloaderDrives = 0;
+    int listKnownBootloaderDrives = 0;
+
+    /** How many KeepSystemAwake objects were made, and how many of them destroyed. */
+    int systemAwakeTaken = 0;
+    int systemAwakeReleased = 0;
+
     /** The port names passed to enterBootloader, in call order. */
     std::vector<std::string> enterBootloaderPorts;
+
+    /** The identities passed to mountNewBootloaderDrives, one list per call. */
+    std::vector<std::vector<std::string>> mountLeaveAlone;
 };
 
 /** Replaces every hook and clears the call counts. */
