@@ -25,6 +25,9 @@ constexpr auto snapshotBudget = 100ms;
 // no connection attempt or call on every poll, but a bus or service that starts later is found.
 constexpr auto retryDelay = 3000ms;
 
+// A listing still on its way from polls longer ago than this belongs to an earlier wait.
+constexpr auto staleAfter = 1000ms;
+
 /** The connection and what the polls remember between them. Used by the updater thread only;
     the lock makes a call from another thread safe all the same.
 */
@@ -33,7 +36,7 @@ struct DiskService
     std::mutex lock;
     systembus::Connection bus;
     std::optional<systembus::PendingCall> listing;
-    Clock::time_point quietUntil {};
+    Clock::time_point quietUntil {}, lastPoll {};
 
     /** The boot ROM filesystem appearances asked for (or seen mounted), while they are present. */
     std::set<std::string> asked;
@@ -136,10 +139,22 @@ int mountNewBootloaderDrives (const std::vector<std::string>& leaveAlone)
     const std::scoped_lock guard (service.lock);
     const auto start = Clock::now();
 
-    if (service.connection (start) == nullptr || ! service.startListing())
+    if (start - service.lastPoll > staleAfter)
+        service.listing.reset();
+
+    service.lastPoll = start;
+
+    if (service.connection (start) == nullptr)
         return 0;
 
-    const auto objects = service.takeListing (start + pollBudget);
+    // A service that did not answer the last poll in time gets no more waiting: its answer is
+    // taken when it has come.
+    const bool answerIsLate = service.listing.has_value();
+
+    if (! service.startListing())
+        return 0;
+
+    const auto objects = service.takeListing (answerIsLate ? start : start + pollBudget);
 
     if (! objects)
         return 0;
