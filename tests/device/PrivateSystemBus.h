@@ -165,7 +165,7 @@ public:
     std::string absentBusAddress() const { return "unix:path=" + folder + "/no_bus_here"; }
 
     /** Starts the fake services; options as fake-system-services takes them (--udisks,
-        --logind, --disks JSON, --delay-ms N, --refuse, --mount-command PATH).
+        --logind, --disks JSON, --delay-ms N, --refuse, --keyboard-state DIR).
     */
     void startServices (const std::vector<std::string>& options)
     {
