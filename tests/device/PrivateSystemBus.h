@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -15,14 +16,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 /** A program started with its standard output on a pipe, stopped (and waited for) on
-    destruction.
+    destruction, and killed by the system if the test process dies first.
 */
 class SpawnedProgram
 {
@@ -34,23 +33,34 @@ public:
         if (::pipe2 (pipeEnds, O_CLOEXEC) != 0)
             throw std::runtime_error ("pipe failed");
 
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init (&actions);
-        posix_spawn_file_actions_addopen (&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2 (&actions, pipeEnds[1], 1);
-
         std::vector<char*> argv;
 
         for (const auto& argument : arguments)
             argv.push_back (const_cast<char*> (argument.c_str()));
 
         argv.push_back (nullptr);
-        const int result = ::posix_spawn (&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy (&actions);
+        const pid_t parent = ::getpid();
+        pid = ::fork();
+
+        if (pid == 0)
+        {
+            // Ends with the test, however the test ends: nothing is left running.
+            ::prctl (PR_SET_PDEATHSIG, SIGKILL);
+
+            if (::getppid() != parent)
+                ::_exit (127);
+
+            const int devNull = ::open ("/dev/null", O_RDONLY);
+            ::dup2 (devNull, 0);
+            ::dup2 (pipeEnds[1], 1);
+            ::execv (argv[0], argv.data());
+            ::_exit (127);
+        }
+
         ::close (pipeEnds[1]);
         output = pipeEnds[0];
 
-        if (result != 0)
+        if (pid < 0)
         {
             ::close (output);
             throw std::runtime_error ("cannot start " + arguments[0]);
@@ -158,7 +168,8 @@ public:
         services.reset();
         daemon.reset();
         ::unsetenv ("DBUS_SYSTEM_BUS_ADDRESS");
-        juce::File (folder).deleteRecursively (false);
+        std::error_code ignored;
+        std::filesystem::remove_all (folder, ignored);
     }
 
     /** A bus address in the test's folder where no bus listens. */
