@@ -6,7 +6,7 @@
     as the object lives: hold one while the keyboard is being changed, since an interruption then
     can leave it half-written.
 
-    On Linux this is a systemd-logind "block" inhibitor lock. Taking it waits at most 100 ms for
+    On Linux this is a systemd-logind "block" inhibitor lock. Taking it waits at most 250 ms for
     logind; without a system bus or logind, or when it is refused, nothing happens, silently.
     Destroying the object releases it at once.
 

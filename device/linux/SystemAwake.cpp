@@ -8,8 +8,9 @@ namespace
 {
 using namespace std::chrono_literals;
 
-// Taken once, at the start of the busy phase; logind asks polkit first, which can take a moment.
-constexpr auto answerBudget = 100ms;
+// Taken once, at the start of the busy phase, where a moment's wait is not noticed; logind asks
+// polkit first, which can take some time on a busy machine. A later answer is not waited for.
+constexpr auto answerBudget = 250ms;
 
 // The descriptor of a logind inhibitor lock: held while open. -1 when there is none.
 int takeInhibitor()
