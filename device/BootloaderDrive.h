@@ -42,7 +42,7 @@ int mountNewBootloaderDrives (const std::vector<std::string>& leaveAlone);
 
 /** The identities of every RP2040 boot ROM filesystem the system's disk service knows now,
     mounted or not, for the list of devices present before the restart request. Waits at most
-    100 ms. Empty (no value) when the service could not be asked: then nothing should be mounted
+    250 ms. Empty (no value) when the service could not be asked: then nothing should be mounted
     during the run, since an unmounted device that was already there could not be told apart.
 */
 std::optional<std::vector<std::string>> listKnownBootloaderDrives();

@@ -160,7 +160,12 @@ TEST (UdisksMounting, ListsTheBootRomDrivesPresentMountedOrNot)
     PrivateSystemBus bus;
     bus.startServices ({ "--udisks", "--disks", disks });
 
-    const auto known = listKnownBootloaderDrives();
+    // Asked again should a loaded machine hold the fake's answer past the budget.
+    auto known = listKnownBootloaderDrives();
+
+    for (int attempt = 1; attempt < 5 && ! known; ++attempt)
+        known = listKnownBootloaderDrives();
+
     ASSERT_TRUE (known.has_value());
     EXPECT_EQ (*known, std::vector<std::string> { "8:17" });
 
