@@ -31,6 +31,11 @@ cases=(
     "udisks-slow|--image new.uf2 --system-bus udisks-slow --keyboard --fault --keyboard not-automounted|error_5|RETRY|old|-|1|1"
     "udisks-refusing|--image new.uf2 --system-bus udisks-refusing --keyboard --fault --keyboard not-automounted|error_5|RETRY|old|-|1|1"
     "udisks-none|--image new.uf2 --keyboard --fault --keyboard not-automounted|error_5|RETRY|old|-|1|1"
+    # The logind inhibitor: held from the restart request until the drive has gone, on every way
+    # out of the busy phase.
+    "inhibitor|--image new.uf2 --system-bus udisks|success|CLOSE|new|new.uf2|1|1"
+    "inhibitor-error-5|--image new.uf2 --system-bus udisks --keyboard --fault --keyboard no-restart|error_5|RETRY|old|-|1|1"
+    "inhibitor-error-6|--image new.uf2 --system-bus udisks --keyboard --fault --keyboard drive-stays|error_6|RETRY|new|new.uf2|1|1"
     "udisks-drive-at-start|--image new.uf2 --system-bus udisks --keyboard --start --keyboard bootloader --keyboard --fault --keyboard not-automounted|success|CLOSE|new|new.uf2|0|1"
 )
 
@@ -93,6 +98,22 @@ echo "status line: $outcome"
 [ "$outcome" = "$expected" ] || fail "expected '$expected'"
 button_text=$(read_button)
 [ "$button_text" = "$button" ] || fail "the button reads '$button_text', not '$button'"
+
+# The run has ended, and with it the busy phase: the one inhibitor lock taken must be free again
+# while the program still runs.
+if [[ "$case_name" == inhibitor* ]]; then
+    services_log=$work/sandbox/services.log
+    taken=$(grep -c '^fake-system-services: Inhibit ' "$services_log" || true)
+    [ "$taken" = 1 ] || fail "logind was asked $taken times for an inhibitor, not once (see $services_log)"
+    grep -qF "Inhibit [\"sleep:shutdown:idle\", \"VelmorHL73Updater\", \"Updating the keyboard's firmware\", \"block\"]" \
+        "$services_log" || fail "the inhibitor was not asked for as expected (see $services_log)"
+    for _ in $(seq 30); do
+        grep -q '^fake-system-services: Inhibitor released' "$services_log" && break
+        sleep 0.1
+    done
+    grep -q '^fake-system-services: Inhibitor released' "$services_log" \
+        || fail "the inhibitor was still held after the run had ended (see $services_log)"
+fi
 
 # Close the way the button offers: CLOSE ends the program, after RETRY the window's close does.
 if [ "$button" = CLOSE ]; then
