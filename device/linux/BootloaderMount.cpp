@@ -48,6 +48,13 @@ struct DiskService
         if (now < quietUntil)
             return nullptr;
 
+        // A connection the bus has closed (its daemon restarted, say) is replaced.
+        if (bus && sd_bus_is_open (bus.get()) <= 0)
+        {
+            listing.reset();
+            bus.reset();
+        }
+
         if (! bus)
             bus = systembus::openSystemBus();
 
@@ -153,7 +160,10 @@ int mountNewBootloaderDrives (const std::vector<std::string>& leaveAlone)
     const bool answerIsLate = service.listing.has_value();
 
     if (! service.startListing())
+    {
+        service.disconnect (start);
         return 0;
+    }
 
     const auto objects = service.takeListing (answerIsLate ? start : start + pollBudget);
 
@@ -182,8 +192,14 @@ std::optional<std::vector<std::string>> listKnownBootloaderDrives()
     // A listing asked for earlier may be older than a drive plugged in since: ask afresh.
     service.listing.reset();
 
-    if (service.connection (start) == nullptr || ! service.startListing())
+    if (service.connection (start) == nullptr)
         return std::nullopt;
+
+    if (! service.startListing())
+    {
+        service.disconnect (start);
+        return std::nullopt;
+    }
 
     const auto objects = service.takeListing (start + snapshotBudget);
 

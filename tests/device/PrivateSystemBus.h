@@ -151,20 +151,25 @@ public:
                          "  </policy>\n"
                          "</busconfig>\n";
 
-        daemon = std::make_unique<SpawnedProgram> (std::vector<std::string> { "/usr/bin/dbus-daemon", "--nofork", "--print-address", "--config-file=" + folder + "/bus.conf" });
-        address = daemon->readLine (10000);
+        startDaemon();
+    }
 
-        if (address.empty())
-            throw std::runtime_error ("dbus-daemon did not start");
-
-        ::setenv ("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+    /** Stops the bus (and the services on it) and starts a new one on the same socket, as when
+        the machine's bus daemon restarts. Start the services again afterwards.
+    */
+    void restartDaemon()
+    {
+        closeControl();
+        services.reset();
+        daemon.reset();
+        std::error_code ignored;
+        std::filesystem::remove (folder + "/system_bus_socket", ignored);
+        startDaemon();
     }
 
     ~PrivateSystemBus()
     {
-        if (control != nullptr)
-            sd_bus_flush_close_unref (control);
-
+        closeControl();
         services.reset();
         daemon.reset();
         ::unsetenv ("DBUS_SYSTEM_BUS_ADDRESS");
@@ -218,6 +223,26 @@ public:
     }
 
 private:
+    void startDaemon()
+    {
+        daemon = std::make_unique<SpawnedProgram> (std::vector<std::string> { "/usr/bin/dbus-daemon", "--nofork", "--print-address", "--config-file=" + folder + "/bus.conf" });
+
+        if (daemon->readLine (10000).empty())
+            throw std::runtime_error ("dbus-daemon did not start");
+
+        // The socket alone, without the daemon's id, so that a restarted bus is the same address.
+        address = "unix:path=" + folder + "/system_bus_socket";
+        ::setenv ("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+    }
+
+    void closeControl()
+    {
+        if (control != nullptr)
+            sd_bus_flush_close_unref (control);
+
+        control = nullptr;
+    }
+
     template <typename... Arguments>
     sd_bus_message* callControl (const char* method, const char* signature, Arguments... arguments)
     {

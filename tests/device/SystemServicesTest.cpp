@@ -155,6 +155,27 @@ TEST (UdisksMounting, NothingHappensWithoutABus)
     EXPECT_FALSE (listKnownBootloaderDrives().has_value());
 }
 
+TEST (UdisksMounting, FindsTheServiceAgainAfterTheBusRestarted)
+{
+    PrivateSystemBus bus;
+    bus.startServices ({ "--udisks", "--disks", "{}" });
+    EXPECT_EQ (pollUntilListed (bus, {}), 0);
+
+    bus.restartDaemon();
+    bus.startServices ({ "--udisks", "--disks", disks });
+
+    // The broken connection is noticed, left alone a few seconds, then replaced.
+    int asked = 0;
+
+    for (int i = 0; i < 100 && asked == 0; ++i)
+    {
+        asked += mountNewBootloaderDrives ({});
+        std::this_thread::sleep_for (std::chrono::milliseconds (100));
+    }
+
+    EXPECT_EQ (asked, 1);
+}
+
 TEST (UdisksMounting, ListsTheBootRomDrivesPresentMountedOrNot)
 {
     PrivateSystemBus bus;
