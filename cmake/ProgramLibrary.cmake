@@ -46,9 +46,17 @@ add_library (hl73_device_linux STATIC
     device/linux/BootloaderDrive.cpp
     device/linux/SysfsTty.cpp
     device/linux/MountTable.cpp
-    device/linux/SysfsBlock.cpp)
+    device/linux/SysfsBlock.cpp
+    device/linux/BootloaderMount.cpp
+    device/linux/SystemAwake.cpp
+    device/linux/SystemBus.cpp
+    device/linux/Udisks.cpp)
+
+# sd-bus (libsystemd) talks to UDisks2 and logind on the system bus.
+find_package (PkgConfig REQUIRED)
+pkg_check_modules (SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
 target_include_directories (hl73_device_linux PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries (hl73_device_linux
-    PUBLIC juce_modules
+    PUBLIC juce_modules PkgConfig::SYSTEMD
     PRIVATE hl73_warnings)

@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,3 +53,25 @@ std::vector<std::string> listCandidateDrives();
     leftover directory or onto another device.
 */
 bool isOnDrive (const BootloaderDrive& drive, const juce::File& item);
+
+/** Asks the system's disk service (UDisks2 on Linux) to mount every unmounted RP2040 boot ROM
+    filesystem whose identity is not in `leaveAlone`, once for each appearance of the device and
+    without asking the user anything (where a password would be needed, nothing is mounted).
+    Nothing else is ever mounted or unmounted. The mounted drive is then listed by
+    listBootloaderDrives on a later poll, not by this call.
+
+    Identities are those of BootloaderDrive. Pass every boot ROM device that was present before
+    the restart request, so that only the keyboard's new drive is mounted; pass none only when the
+    keyboard has no serial port at the start of a run (it is stuck in its bootloader).
+
+    Meant to be called on each poll: it waits at most 20 ms for the service, and takes a slower
+    answer on a later call. Without a system bus or the service, or when the request is refused,
+    it does nothing, silently, and tries the bus again only after a few seconds. Returns how many
+    filesystems it asked to mount in this call.
+*/
+int mountNewBootloaderDrives (const std::vector<std::string>& leaveAlone);
+
+/** The identities of every RP2040 boot ROM filesystem the system's disk service knows now,
+    mounted or not. Waits at most 250 ms. No value when the service could not be asked.
+*/
+std::optional<std::vector<std::string>> listKnownBootloaderDrives();

@@ -1,10 +1,12 @@
 #include "device/BootloaderDrive.h"
 #include "device/BootloaderEntry.h"
 #include "device/SerialPortDiscovery.h"
+#include "device/SystemAwake.h"
 #include "updater/FirmwareUpdater.h"
 #include "updater/Uf2Image.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,13 +33,13 @@ BootloaderDrive firstMounted (const std::vector<BootloaderDrive>& drives)
 /** The one mounted drive whose device was not present before; no drive when there is none, or
     more than one (then nothing tells which is the keyboard).
 */
-BootloaderDrive newlyMounted (const std::vector<BootloaderDrive>& drives, const std::vector<BootloaderDrive>& presentBefore)
+BootloaderDrive newlyMounted (const std::vector<BootloaderDrive>& drives, const std::vector<std::string>& presentBefore)
 {
     BootloaderDrive found;
 
     for (const auto& drive : drives)
     {
-        if (! drive.isMounted() || isListed (presentBefore, drive.identity))
+        if (! drive.isMounted() || std::find (presentBefore.begin(), presentBefore.end(), drive.identity) != presentBefore.end())
             continue;
 
         if (found.isMounted())
@@ -52,8 +54,13 @@ BootloaderDrive newlyMounted (const std::vector<BootloaderDrive>& drives, const 
 
 void FirmwareUpdater::run()
 {
-    const auto finish = [this] (bool success, const juce::String& message)
+    // Held for the busy phase: a laptop that suspends or a session that logs out half-way through
+    // the change would leave the keyboard half-written or stuck in its bootloader.
+    std::optional<KeepSystemAwake> awake;
+
+    const auto finish = [this, &awake] (bool success, const juce::String& message)
     {
+        awake.reset();
         leaveBusyPhase();
         onFinished (success, message);
     };
@@ -70,6 +77,21 @@ void FirmwareUpdater::run()
 
     if (portName.empty())
         drive = firstMounted (listBootloaderDrives());
+
+    // A keyboard stuck in its bootloader whose drive nobody has mounted: the disk service is
+    // asked to mount it, and given a moment to.
+    if (portName.empty() && ! drive.isMounted())
+    {
+        const auto mountedDriveFound = [&drive]
+        {
+            mountNewBootloaderDrives ({});
+            drive = firstMounted (listBootloaderDrives());
+            return drive.isMounted();
+        };
+
+        if (const auto known = listKnownBootloaderDrives(); known && ! known->empty())
+            waitUntil (mountedDriveFound, 5000);
+    }
 
     if (portName.empty() && ! drive.isMounted())
     {
@@ -103,12 +125,23 @@ void FirmwareUpdater::run()
         return;
 
     onProgress ("Preparing the device...", -1.0);
+    awake.emplace();
 
     if (! portName.empty())
     {
         // Every bootloader device known at the moment of the request, mounted or not, is some
         // other board's, and stays so when it is mounted later.
         const auto presentBefore = listBootloaderDrives();
+
+        // The disk service's list too, which may know a device the system's own list does not
+        // show yet. Where no desktop mounts the keyboard's drive, the service is asked to, but
+        // only for a device it did not know before the request; when it cannot say which it
+        // knew, nothing is mounted: an old device could not be told from the keyboard's.
+        const auto knownBefore = listKnownBootloaderDrives();
+        auto before = knownBefore.value_or (std::vector<std::string>());
+
+        for (const auto& present : presentBefore)
+            before.push_back (present.identity);
 
         if (! enterBootloader (portName))
         {
@@ -118,9 +151,12 @@ void FirmwareUpdater::run()
             return;
         }
 
-        const auto driveFound = [&drive, &presentBefore]
+        const auto driveFound = [&drive, &knownBefore, &before]
         {
-            drive = newlyMounted (listBootloaderDrives(), presentBefore);
+            if (knownBefore.has_value())
+                mountNewBootloaderDrives (before);
+
+            drive = newlyMounted (listBootloaderDrives(), before);
             return drive.isMounted();
         };
 
@@ -157,6 +193,8 @@ void FirmwareUpdater::run()
 
     // A quit held back while the keyboard was being changed goes ahead now, without waiting for
     // the port: nobody is left to show the outcome.
+    awake.reset();
+
     if (leaveBusyPhase())
         return;
 

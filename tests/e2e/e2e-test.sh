@@ -27,6 +27,20 @@ cases=(
     "error-6-read-only|--image new.uf2 --keyboard --fault --keyboard read-only-drive|error_6|RETRY|old|-|1|1"
     "other-board|--image new.uf2 --other-board|success|CLOSE|new|new.uf2|1|1"
     "cable-pulled|--image new.uf2 --keyboard --pull-cable-after --keyboard 60000|error_6|RETRY|partly|part|1|1"
+    # The drive appears unmounted, as on desktops that do not mount it: UDisks2 mounts it when
+    # asked; without the service, or when it refuses, the run ends as it always has. A service
+    # too slow to say which drives were there before the restart request is asked for nothing.
+    "udisks-mount|--image new.uf2 --system-bus udisks --keyboard --fault --keyboard not-automounted|success|CLOSE|new|new.uf2|1|1"
+    "udisks-slow-mount|--image new.uf2 --system-bus udisks-slow-mount --keyboard --fault --keyboard not-automounted|success|CLOSE|new|new.uf2|1|1"
+    "udisks-slow|--image new.uf2 --system-bus udisks-slow --keyboard --fault --keyboard not-automounted|error_5|RETRY|old|-|1|1"
+    "udisks-refusing|--image new.uf2 --system-bus udisks-refusing --keyboard --fault --keyboard not-automounted|error_5|RETRY|old|-|1|1"
+    "udisks-none|--image new.uf2 --keyboard --fault --keyboard not-automounted|error_5|RETRY|old|-|1|1"
+    # The logind inhibitor: held from the restart request until the drive has gone, on every way
+    # out of the busy phase.
+    "inhibitor|--image new.uf2 --system-bus udisks|success|CLOSE|new|new.uf2|1|1"
+    "inhibitor-error-5|--image new.uf2 --system-bus udisks --keyboard --fault --keyboard no-restart|error_5|RETRY|old|-|1|1"
+    "inhibitor-error-6|--image new.uf2 --system-bus udisks --keyboard --fault --keyboard drive-stays|error_6|RETRY|new|new.uf2|1|1"
+    "udisks-drive-at-start|--image new.uf2 --system-bus udisks --keyboard --start --keyboard bootloader --keyboard --fault --keyboard not-automounted|success|CLOSE|new|new.uf2|0|1"
 )
 
 check_environment
@@ -208,6 +222,22 @@ echo "status line: $outcome"
 button_text=$(read_button)
 [ "$button_text" = "$button" ] || fail "the button reads '$button_text', not '$button'"
 
+# The run has ended, and with it the busy phase: the one inhibitor lock taken must be free again
+# while the program still runs.
+if [[ "$case_name" == inhibitor* ]]; then
+    services_log=$work/sandbox/services.log
+    taken=$(grep -c '^fake-system-services: Inhibit ' "$services_log" || true)
+    [ "$taken" = 1 ] || fail "logind was asked $taken times for an inhibitor, not once (see $services_log)"
+    grep -qF "Inhibit [\"sleep:shutdown:idle\", \"VelmorHL73Updater\", \"Updating the keyboard's firmware\", \"block\"]" \
+        "$services_log" || fail "the inhibitor was not asked for as expected (see $services_log)"
+    for _ in $(seq 30); do
+        grep -q '^fake-system-services: Inhibitor released' "$services_log" && break
+        sleep 0.1
+    done
+    grep -q '^fake-system-services: Inhibitor released' "$services_log" \
+        || fail "the inhibitor was still held after the run had ended (see $services_log)"
+fi
+
 # Close the way the button offers: CLOSE ends the program, after RETRY the window's close does.
 if [ "$button" = CLOSE ]; then
     click_button
@@ -253,6 +283,19 @@ fetched=$(grep -c '^GET ' "$work/sandbox/server.log" 2>/dev/null || true)
 [ "$fetched" = "$downloads" ] || fail "the server answered $fetched downloads, not $downloads"
 grep -q 'cache-control=no-cache$' "$work/sandbox/server.log" 2>/dev/null || [ "$downloads" = 0 ] \
     || fail "the download did not ask for a fresh copy (Cache-Control: no-cache)"
+
+# What the fake UDisks2 was asked: to mount the keyboard's drive once, without user interaction.
+if [[ "$case_name" == udisks-* ]] && [ "$case_name" != udisks-none ] && [ "$case_name" != udisks-slow ]; then
+    services_log=$work/sandbox/services.log
+    mounts=$(grep -c '^fake-system-services: Mount ' "$services_log" || true)
+    [ "$mounts" = 1 ] || fail "the disk service was asked $mounts times to mount, not once (see $services_log)"
+    grep -qF 'Mount /org/freedesktop/UDisks2/block_devices/sdx1 {"auth.no_user_interaction": true}' "$services_log" \
+        || fail "the mount request was not for the keyboard's drive, without user interaction (see $services_log)"
+fi
+
+if [ "$case_name" = udisks-slow ]; then
+    ! grep -q '^fake-system-services: Mount ' "$work/sandbox/services.log" || fail "the slow disk service was asked to mount"
+fi
 
 echo "PASS"
 e2e_keep=0

@@ -3,6 +3,7 @@
 #include "device/BootloaderDrive.h"
 #include "device/BootloaderEntry.h"
 #include "device/SerialPortDiscovery.h"
+#include "device/SystemAwake.h"
 
 #include "FileFaultHooks.h"
 
@@ -195,4 +196,50 @@ bool isOnDrive (const BootloaderDrive& drive, const juce::File& item)
 {
     const auto hook = take (&Hooks::isOnDrive, &Calls::isOnDrive);
     return hook ? hook (drive, item) : false;
+}
+
+int mountNewBootloaderDrives (const std::vector<std::string>& leaveAlone)
+{
+    std::function<int (const std::vector<std::string>&)> hook;
+
+    {
+        const std::scoped_lock guard (FakeDevice::lock);
+        ++counts.mountNewBootloaderDrives;
+        counts.mountLeaveAlone.push_back (leaveAlone);
+        hook = hooks.mountNewBootloaderDrives;
+    }
+
+    return hook ? hook (leaveAlone) : 0;
+}
+
+std::optional<std::vector<std::string>> listKnownBootloaderDrives()
+{
+    const auto hook = take (&Hooks::listKnownBootloaderDrives, &Calls::listKnownBootloaderDrives);
+    return hook ? hook() : std::nullopt;
+}
+
+struct KeepSystemAwake::Hold
+{
+};
+
+KeepSystemAwake::KeepSystemAwake()
+    : hold (std::make_unique<Hold>())
+{
+    const auto hook = take (&Hooks::keepSystemAwake, &Calls::systemAwakeTaken);
+
+    if (hook)
+        hook (true);
+}
+
+KeepSystemAwake::~KeepSystemAwake()
+{
+    const auto hook = take (&Hooks::keepSystemAwake, &Calls::systemAwakeReleased);
+
+    if (hook)
+        hook (false);
+}
+
+bool KeepSystemAwake::isHeld() const noexcept
+{
+    return true;
 }

@@ -6,15 +6,19 @@
 
 #include <cerrno>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 /** A scriptable stand-in for the device layer, linked in place of an OS implementation.
 
-    It defines findSerialPort, listBootloaderDrives, listCandidateDrives, enterBootloader and
-    isOnDrive. Each one calls its hook when the test has set one; without a hook it answers
-    "nothing present": no port, no drive, no candidates, a refused restart request, and no volume
-    mounted anywhere. Every call is counted.
+    It defines findSerialPort, listBootloaderDrives, listCandidateDrives, enterBootloader,
+    isOnDrive, mountNewBootloaderDrives, listKnownBootloaderDrives and KeepSystemAwake. Each one
+    calls its hook when the test has set one; without a hook it answers "nothing present": no
+    port, no drive, no candidates, a refused restart request, no volume mounted anywhere, nothing
+    to mount, a disk service that cannot be asked, and a system that keeps awake. Every call is
+    counted; KeepSystemAwake's taking and release are counted too, and its hook sees both as they
+    happen.
 
     It can also make the files on a drive fail as a real drive does when it breaks off or restarts
     (FileFaults): it stands in for the C library's write and fsync in the test program, and lets
@@ -42,6 +46,11 @@ struct Hooks
     std::function<std::vector<std::string>()> listCandidateDrives;
     std::function<bool (const std::string& portName)> enterBootloader;
     std::function<bool (const BootloaderDrive& drive, const juce::File& item)> isOnDrive;
+    std::function<int (const std::vector<std::string>& leaveAlone)> mountNewBootloaderDrives;
+    std::function<std::optional<std::vector<std::string>>()> listKnownBootloaderDrives;
+
+    /** Called with true when a KeepSystemAwake is made and false when it is destroyed. */
+    std::function<void (bool taken)> keepSystemAwake;
 };
 
 /** How often each operation has been called since the last script or reset. */
@@ -53,12 +62,22 @@ struct Calls
     int enterBootloader = 0;
     int isOnDrive = 0;
 
+    int mountNewBootloaderDrives = 0;
+    int listKnownBootloaderDrives = 0;
+
+    /** How many KeepSystemAwake objects were made, and how many of them destroyed. */
+    int systemAwakeTaken = 0;
+    int systemAwakeReleased = 0;
+
     /** The port names passed to enterBootloader, in call order. */
     std::vector<std::string> enterBootloaderPorts;
 
     /** Bytes written to files below the FileFaults folder, and syncs of them, successful or not. */
     juce::int64 bytesWritten = 0;
     int syncs = 0;
+
+    /** The identities passed to mountNewBootloaderDrives, one list per call. */
+    std::vector<std::vector<std::string>> mountLeaveAlone;
 };
 
 /** How the files below one folder (a drive's root) fail. */

@@ -37,8 +37,12 @@ const char* const usage =
     "  --tty NAME           the port's name (default ttyACM0)\n"
     "  --drive PATH         where the bootloader drive is mounted (default /media/$USER/RPI-RP2)\n"
     "  --start MODE         serial (default), bootloader (already in its bootloader) or absent\n"
-    "  --fault FAULT        no-restart, drive-stays, no-port-back, port-held, read-only-drive\n"
-    "                       (may be given more than once)\n"
+    "  --fault FAULT        no-restart, drive-stays, no-port-back, port-held, read-only-drive,\n"
+    "                       not-automounted (may be given more than once)\n"
+    "                       not-automounted: the drive appears unmounted, as where no desktop mounts\n"
+    "                       it; while it is there <state>/drive-present names the appearance, and it\n"
+    "                       is mounted when <state>/mount-request appears, its mount point then in\n"
+    "                       <state>/drive-mount-point (what a fake disk service reads and writes)\n"
     "  --pull-cable-after N the cable is pulled once the drive has taken N bytes of files: that\n"
     "                       write and later ones fail with EIO, the drive goes, the port never returns\n"
     "  --board BOARD        keyboard (default), or other: another maker's RP2040 board, whose port\n"
@@ -70,7 +74,7 @@ struct Options
 
 Options parseOptions (int argc, char** argv)
 {
-    static const std::set<std::string> knownFaults { "no-restart", "drive-stays", "no-port-back", "port-held", "read-only-drive" };
+    static const std::set<std::string> knownFaults { "no-restart", "drive-stays", "no-port-back", "port-held", "read-only-drive", "not-automounted" };
     Options options;
     const char* user = std::getenv ("USER");
     options.drivePath = std::string ("/media/") + (user != nullptr && *user != 0 ? user : "root") + "/RPI-RP2";
@@ -164,6 +168,8 @@ public:
 
         if (fs::exists (flashPath()))
             flash.load (readFile (flashPath()));
+
+        forgetDriveFiles();
     }
 
     void run()
@@ -233,6 +239,14 @@ private:
                 break;
 
             case State::bootloader:
+                if (! driveMounted)
+                {
+                    if (std::error_code ignored; fs::remove (options.stateDir / "mount-request", ignored))
+                        mountDrive();
+
+                    break;
+                }
+
                 if (drive->isCablePulled())
                 {
                     removeDrive();
@@ -307,19 +321,54 @@ private:
                                              BootDrive::Options { options.drivePath, options.has ("read-only-drive"), options.driveRate, options.cablePulledAfterBytes },
                                              [this] (const std::string& event)
                                              { log (event); });
+        rebootRefused = false;
+        state = State::bootloader;
+
+        if (! options.has ("not-automounted"))
+        {
+            mountDrive();
+            return;
+        }
+
+        // The moment of the appearance, as the disk service's TimeDetected.
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        writeText (options.stateDir / "drive-present", std::to_string (std::chrono::duration_cast<std::chrono::microseconds> (now).count()));
+        log ("drive-unmounted");
+    }
+
+    void mountDrive()
+    {
         std::string error;
 
         if (! drive->mount (error))
             fail (error);
 
-        rebootRefused = false;
+        driveMounted = true;
+
+        if (options.has ("not-automounted"))
+            writeText (options.stateDir / "drive-mount-point", options.drivePath);
+
         log ("drive-mounted " + options.drivePath + (options.has ("read-only-drive") ? " read-only" : ""));
-        state = State::bootloader;
+    }
+
+    void forgetDriveFiles()
+    {
+        std::error_code ignored;
+
+        for (const char* name : { "drive-present", "drive-mount-point", "mount-request" })
+            fs::remove (options.stateDir / name, ignored);
+    }
+
+    void writeText (const fs::path& path, const std::string& text)
+    {
+        writeFileAtomically (path, std::vector<uint8_t> (text.begin(), text.end()));
     }
 
     void removeDrive()
     {
         drive->unmount();
+        driveMounted = false;
+        forgetDriveFiles();
         log ("drive-removed");
 
         // What the host had written, kept for whoever checks what reached the keyboard.
@@ -352,7 +401,7 @@ private:
     std::unique_ptr<BootDrive> drive;
     State state = State::gone;
     Clock::time_point deadline, startTime = Clock::now();
-    bool touchSeen = false, rebootRefused = false;
+    bool touchSeen = false, rebootRefused = false, driveMounted = false;
     std::mutex logLock;
     std::ofstream events;
 };
