@@ -5,9 +5,13 @@ namespace
 FakeDevice::Hooks hooksFor (std::function<std::string()> port,
                             std::function<std::vector<BootloaderDrive>()> drives,
                             std::function<bool (const std::string&)> enter,
-                            std::function<bool (const BootloaderDrive&, const juce::File&)> onDrive)
+                            std::function<bool (const BootloaderDrive&, const juce::File&)> onDrive,
+                            std::function<std::optional<std::vector<std::string>>()> known,
+                            std::function<void (bool)> awake)
 {
     FakeDevice::Hooks hooks;
+    hooks.listKnownBootloaderDrives = std::move (known);
+    hooks.keepSystemAwake = std::move (awake);
     hooks.findSerialPort = std::move (port);
     hooks.listBootloaderDrives = std::move (drives);
     hooks.enterBootloader = std::move (enter);
@@ -28,7 +32,14 @@ FakeKeyboard::FakeKeyboard (KeyboardScript scriptToUse, juce::MemoryBlock image,
                         [this] (const std::string&)
                         { return enterBootloader(); },
                         [this] (const BootloaderDrive& target, const juce::File& item)
-                        { return isOnDrive (target, item); }))
+                        { return isOnDrive (target, item); },
+                        [known = scriptToUse.knownToDiskService]
+                        { return known; },
+                        [this] (bool taken)
+                        {
+                            if (onKeepSystemAwake)
+                                onKeepSystemAwake (taken);
+                        }))
 {
     if (script.cablePulledAfterBytes >= 0 || script.failingSyncsFrom > 0)
     {

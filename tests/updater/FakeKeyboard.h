@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 
 /** How the scripted keyboard behaves during a run. It starts as a serial port, as a bootloader
     drive, or as both (a second keyboard, say).
@@ -45,6 +46,11 @@ struct KeyboardScript
     };
 
     OtherBoard otherBoard = OtherBoard::none;
+
+    /** What the system's disk service answers when asked which boot ROM drives it knows; no
+        value: it cannot be asked.
+    */
+    std::optional<std::vector<std::string>> knownToDiskService;
 };
 
 /** A keyboard played through the fake device layer: a serial port, a bootloader drive in a
@@ -76,6 +82,11 @@ public:
     std::vector<bool> busyAtPortTestsAfterRestart() const;
 
     bool imageArrived() const;
+
+    /** Called on the updater's thread when the engine takes (true) or releases (false) its hold
+        on the system staying awake. Set it before the run starts.
+    */
+    std::function<void (bool taken)> onKeepSystemAwake;
 
 private:
     enum class State
