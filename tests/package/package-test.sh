@@ -45,8 +45,9 @@ if [ "${HL73_PACKAGE_TEST_INSIDE:-}" != 1 ]; then
         echo "SKIP: installing a package, even into a private copy of the machine, needs root"
         exit $skip
     fi
+    # A PID namespace too, so that whatever ends this test ends everything it started.
     code=0
-    HL73_PACKAGE_TEST_INSIDE=1 unshare --mount --net --fork "$0" "$@" || code=$?
+    HL73_PACKAGE_TEST_INSIDE=1 unshare --mount --net --pid --fork --kill-child --mount-proc "$0" "$@" || code=$?
     after=$(host_state)
     [ "$after" = "$before" ] || fail "the machine was changed: $after"
     echo "the machine is unchanged: no $name in dpkg, none of its files"
