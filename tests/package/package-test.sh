@@ -100,7 +100,9 @@ copyright=/usr/share/doc/$name/copyright
 head -n 1 "$copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
     || fail "copyright is not machine-readable"
 grep -qx 'License: GPL-3.0-or-later' "$copyright" || fail "copyright does not give GPL-3.0-or-later"
-# Debian 12's udev reads /lib/udev/rules.d (where debhelper puts rules); the reload is udev's own.
+# Debian 12's udev reads /lib/udev/rules.d (where debhelper puts rules) and notices a new rules
+# file by itself. No maintainer script may call udevadm: from a chroot or a namespace like this
+# one it would reach the machine's udevd.
 rule=/lib/udev/rules.d/60-velmorhl73.rules
 dpkg -L "$name" | grep -qx "$rule" || fail "the udev rule is not at $rule"
 grep -q 'TAG+="uaccess"' "$rule" || fail "the udev rule gives no uaccess"
