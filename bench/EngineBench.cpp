@@ -27,6 +27,8 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace
 {
@@ -96,8 +98,8 @@ private:
 bool pollOnce (const SyntheticRoots& roots)
 {
     const auto port = sysfs::findUsbSerialPort (roots.ttyClassDir(), roots.devDir(), keyboardVendorId, keyboardProductId);
-    const auto drive = mounts::findBootloaderDriveIn (roots.mountInfoPath());
-    return ! port.empty() || drive != juce::File();
+    const auto drives = mounts::listBootloaderDrivesIn (roots.mountInfoPath(), roots.sysDir());
+    return ! port.empty() || ! drives.empty();
 }
 
 int download (const juce::String& url, const juce::File& expected)
@@ -135,18 +137,28 @@ int copy (const juce::File& source, const juce::File& driveRoot)
     if (! source.loadFileAsData (image))
         return fail ("cannot read " + source.getFullPathName().toStdString());
 
+    // The volume mounted at the root, known by its device number as the device layer lists it.
+    struct stat info = {};
+
+    if (::stat (driveRoot.getFullPathName().toRawUTF8(), &info) != 0)
+        return fail ("cannot look at " + driveRoot.getFullPathName().toStdString());
+
+    const BootloaderDrive drive { std::to_string (major (info.st_dev)) + ":" + std::to_string (minor (info.st_dev)), driveRoot };
     BenchUpdater updater;
     double seconds = 0.0;
+    auto result = FirmwareUpdater::CopyResult::incomplete;
 
     updater.runOnThread ([&]
                          {
                              const auto start = Clock::now();
-                             updater.copyFirmwareToDrive (image, driveRoot);
+                             result = updater.copyFirmwareToDrive (image, drive);
                              seconds = secondsSince (start); });
 
-    // The copy is silent about failures: its progress reports and the file itself tell.
     const auto chunks = (int) ((image.getSize() + 32767) / 32768);
     juce::MemoryBlock written;
+
+    if (result != FirmwareUpdater::CopyResult::complete)
+        return fail ("the copy did not complete");
 
     if (updater.getProgressReports() != chunks)
         return fail ("the copy stopped after " + std::to_string (updater.getProgressReports()) + " of " + std::to_string (chunks) + " chunks");
@@ -194,7 +206,7 @@ int wait (const std::string& folder, int seconds, const std::string& target)
     const auto found = [&roots, forDrive = target == "drive"]
     {
         if (forDrive)
-            return mounts::findBootloaderDriveIn (roots.mountInfoPath()) != juce::File();
+            return ! mounts::listBootloaderDrivesIn (roots.mountInfoPath(), roots.sysDir()).empty();
 
         return ! sysfs::findUsbSerialPort (roots.ttyClassDir(), roots.devDir(), keyboardVendorId, keyboardProductId).empty();
     };

@@ -18,6 +18,9 @@ public:
     /** Builds the tree in `folder`, which must be empty or missing. */
     explicit SyntheticRoots (const std::string& folder);
 
+    /** The stand-in for /sys. */
+    std::string sysDir() const { return root + "/sys"; }
+
     /** The tty class folder (the stand-in for /sys/class/tty). */
     std::string ttyClassDir() const { return root + "/sys/class/tty"; }
 

@@ -38,7 +38,8 @@ add_library (hl73_device_linux STATIC
     device/linux/BootloaderEntry.cpp
     device/linux/BootloaderDrive.cpp
     device/linux/SysfsTty.cpp
-    device/linux/MountTable.cpp)
+    device/linux/MountTable.cpp
+    device/linux/SysfsBlock.cpp)
 
 target_include_directories (hl73_device_linux PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries (hl73_device_linux

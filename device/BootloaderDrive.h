@@ -5,18 +5,50 @@
 #include <string>
 #include <vector>
 
+/** An RP2 bootloader drive (a boot ROM's mass storage, or any volume whose INFO_UF2.TXT names an
+    RP2) as the system knows it at one moment.
+*/
+struct BootloaderDrive
+{
+    /** Tells this volume apart from every other one present, and stays the same for as long as
+        the device stays plugged in; a device that goes and comes back may get another one, or an
+        old one again. Empty only in a default BootloaderDrive, which means "no drive".
+
+        Linux: the block device number as "major:minor" in decimal, exactly as
+        /proc/self/mountinfo prints it (the partition's number for a partitioned disk; a FUSE
+        volume's anonymous 0:NN).
+    */
+    std::string identity;
+
+    /** Where the volume is mounted now; the default juce::File while it is not mounted. */
+    juce::File root;
+
+    /** True when the drive is mounted, so that files can be written onto it. */
+    bool isMounted() const { return root != juce::File(); }
+
+    /** Same identity and same root. */
+    bool operator== (const BootloaderDrive& other) const { return identity == other.identity && root == other.root; }
+    bool operator!= (const BootloaderDrive& other) const { return ! operator== (other); }
+};
+
+/** Every RP2 bootloader device the system knows now, mounted or not, each identity once: first
+    the mounted ones in the order of listCandidateDrives, then those that are not mounted (known
+    from the device list alone) in a fixed order. Empty when there is none.
+
+    A device counts from the moment the system lists it, before any volume of it is mounted, so
+    that a caller can tell the devices that were there before some moment from those that came
+    later.
+*/
+std::vector<BootloaderDrive> listBootloaderDrives();
+
 /** The roots of the mounted local volumes that may be a bootloader drive, in a fixed order
     (network, optical and pseudo filesystems left out).
 */
 std::vector<std::string> listCandidateDrives();
 
-/** The root of the first candidate volume whose INFO_UF2.TXT names an RP2 bootloader; the
-    default, empty juce::File when there is none.
+/** True when `item` (the drive's root itself, or a file in it) lies on the volume `drive.identity`
+    and that volume is mounted at `drive.root` right now. False for a mount point directory whose
+    volume has gone or that another volume now occupies, so that nothing is ever written into a
+    leftover directory or onto another device.
 */
-juce::File findBootloaderDrive();
-
-/** True when `item` (the drive root itself, or a file in it) lies on the volume that is mounted
-    at `driveRoot` right now. False for a mount point directory whose volume has gone, so that
-    nothing is ever written into a leftover directory on another disk.
-*/
-bool isOnMountedDrive (const juce::File& driveRoot, const juce::File& item);
+bool isOnDrive (const BootloaderDrive& drive, const juce::File& item);

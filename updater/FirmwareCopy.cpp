@@ -6,21 +6,26 @@
 namespace
 {
 constexpr size_t chunkSize = 32768;
-constexpr size_t streamBufferSize = 16384;
+
+// No buffer in the stream: each chunk goes to the system in one write whose result is checked.
+// A buffered FileOutputStream writes its buffer out inside flush() and drops the result of that
+// write, so a short write of the last chunk would go unnoticed.
+constexpr size_t streamBufferSize = 0;
 } // namespace
 
-void FirmwareUpdater::copyFirmwareToDrive (const juce::MemoryBlock& image, const juce::File& driveRoot)
+FirmwareUpdater::CopyResult FirmwareUpdater::copyFirmwareToDrive (const juce::MemoryBlock& image, const BootloaderDrive& drive)
 {
     const juce::String statusText ("Updating the firmware. Do not disconnect the device...");
-    const auto target = driveRoot.getChildFile ("VelmorHL73.uf2");
+    const auto target = drive.root.getChildFile ("VelmorHL73.uf2");
     std::unique_ptr<juce::FileOutputStream> stream;
 
-    // A mount point directory can outlive its volume; writing there would fill another disk and
-    // look like success. So the volume is checked before each attempt, and the opened file again
-    // afterwards in case the volume went in between.
+    // A mount point directory can outlive its volume, and another volume can be mounted there
+    // later; writing then would fill another disk or reach another device. So the volume is
+    // checked before each attempt, and the opened file again afterwards in case the volume went
+    // in between.
     const auto openOnDrive = [&]
     {
-        if (! isOnMountedDrive (driveRoot, driveRoot))
+        if (! isOnDrive (drive, drive.root))
         {
             stream.reset();
             return false;
@@ -32,7 +37,7 @@ void FirmwareUpdater::copyFirmwareToDrive (const juce::MemoryBlock& image, const
         if (! stream->openedOk())
             return false;
 
-        if (isOnMountedDrive (driveRoot, target))
+        if (isOnDrive (drive, target))
             return true;
 
         stream.reset();
@@ -46,27 +51,37 @@ void FirmwareUpdater::copyFirmwareToDrive (const juce::MemoryBlock& image, const
     waitUntil (openOnDrive, 3000);
 
     if (stream == nullptr || ! stream->openedOk())
-        return;
+        return CopyResult::incomplete;
 
     // A newly opened stream stands at the end of an existing file.
-    stream->setPosition (0);
+    if (! stream->setPosition (0))
+        return CopyResult::incomplete;
 
     const auto size = image.getSize();
     const auto* data = static_cast<const char*> (image.getData());
 
+    // Complete means: every byte was taken by a write, and every sync succeeded, except perhaps
+    // the last one. The boot ROM programs blocks as they arrive and restarts once it has the
+    // last one, so the sync (or close) after the last chunk may fail on a drive that has already
+    // gone; the caller decides that case by whether the drive goes. A failure before that leaves
+    // part of the image on the keyboard. The close reports nothing through the stream, and
+    // follows a sync of every byte.
     for (size_t offset = 0; offset < size; offset += chunkSize)
     {
         const auto count = juce::jmin (chunkSize, size - offset);
+        const auto isLastChunk = offset + count == size;
 
-        if (! stream->write (data + offset, count))
-            return;
+        if (! stream->write (data + offset, count) || stream->getPosition() != (juce::int64) (offset + count))
+            return CopyResult::incomplete;
 
-        // On Linux this also fsyncs, so the report below follows data the drive has received.
+        // Makes the system write the file's data through to the drive (fsync on Linux).
         stream->flush();
 
         if (stream->getStatus().failed())
-            return;
+            return isLastChunk ? CopyResult::lastSyncFailed : CopyResult::incomplete;
 
         onProgress (statusText, (double) (offset + count) / (double) size);
     }
+
+    return CopyResult::complete;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/BootloaderDrive.h"
+
 #include <juce_core/juce_core.h>
 
 #include <atomic>
@@ -40,10 +42,28 @@ public:
     /** Downloads the firmware image from the maker's server into an empty block. */
     bool downloadFirmware (juce::MemoryBlock& image);
 
-    /** Writes the image as "VelmorHL73.uf2" into the root of the bootloader drive. Failures are
-        silent: the sequence notices them because the drive does not go away.
+    /** How far a copy onto the bootloader drive got. */
+    enum class CopyResult
+    {
+        /** Every chunk was written and synced to the drive. */
+        complete,
+
+        /** Every chunk was written and every sync but the last one succeeded. A boot ROM that
+            restarts the moment it has the last block makes the last sync fail; the copy counts as
+            complete only if the drive then goes away at once.
+        */
+        lastSyncFailed,
+
+        /** The file could not be opened on the drive, a write failed, or a sync before the last
+            one failed: the image did not reach the drive whole, though part of it may have.
+        */
+        incomplete
+    };
+
+    /** Writes the image as "VelmorHL73.uf2" into the root of the bootloader drive, only while that
+        volume is mounted there, and says how far it got.
     */
-    void copyFirmwareToDrive (const juce::MemoryBlock& image, const juce::File& driveRoot);
+    CopyResult copyFirmwareToDrive (const juce::MemoryBlock& image, const BootloaderDrive& drive);
 
     /** The keyboard's name as the messages show it. */
     static constexpr const char* deviceName = "VELMOR HL73";

@@ -4,7 +4,51 @@
 #include "updater/FirmwareUpdater.h"
 #include "updater/Uf2Image.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
+
+namespace
+{
+// A boot ROM that restarts on its last block does so within about a second of taking it; a
+// drive that is still there 2 s after its last sync failed did not take the image.
+constexpr int limitForDriveToGoAfterFailedLastSyncMs = 2000;
+
+bool isListed (const std::vector<BootloaderDrive>& drives, const std::string& identity)
+{
+    return std::any_of (drives.begin(), drives.end(), [&] (const BootloaderDrive& drive)
+                        { return drive.identity == identity; });
+}
+
+/** The first mounted drive of the list; no drive when none is mounted. */
+BootloaderDrive firstMounted (const std::vector<BootloaderDrive>& drives)
+{
+    const auto found = std::find_if (drives.begin(), drives.end(), [] (const BootloaderDrive& drive)
+                                     { return drive.isMounted(); });
+    return found == drives.end() ? BootloaderDrive() : *found;
+}
+
+/** The one mounted drive whose device was not present before; no drive when there is none, or
+    more than one (then nothing tells which is the keyboard).
+*/
+BootloaderDrive newlyMounted (const std::vector<BootloaderDrive>& drives, const std::vector<BootloaderDrive>& presentBefore)
+{
+    BootloaderDrive found;
+
+    for (const auto& drive : drives)
+    {
+        if (! drive.isMounted() || isListed (presentBefore, drive.identity))
+            continue;
+
+        if (found.isMounted())
+            return {};
+
+        found = drive;
+    }
+
+    return found;
+}
+} // namespace
 
 void FirmwareUpdater::run()
 {
@@ -17,9 +61,17 @@ void FirmwareUpdater::run()
     onProgress ("Looking for the device...", -1.0);
 
     const std::string portName = findSerialPort();
-    juce::File driveRoot = findBootloaderDrive();
 
-    if (portName.empty() && driveRoot == juce::File())
+    // Without the keyboard's port, a bootloader drive present now is taken for the keyboard held
+    // in its bootloader: the way to recover one whose update failed. With the port, the keyboard
+    // is restarted and only a drive that appears afterwards will do (below): a drive present now
+    // belongs to another board.
+    BootloaderDrive drive;
+
+    if (portName.empty())
+        drive = firstMounted (listBootloaderDrives());
+
+    if (portName.empty() && ! drive.isMounted())
     {
         finish (false,
                 juce::String ("Error 1: device not found.\nMake sure your ") + deviceName
@@ -49,8 +101,14 @@ void FirmwareUpdater::run()
     busy = true;
     onProgress ("Preparing the device...", -1.0);
 
-    if (driveRoot == juce::File())
+    const juce::String error6 ("Error 6: the update did not complete.\nDo not disconnect the device, and retry.");
+
+    if (! portName.empty())
     {
+        // Every bootloader device known at the moment of the request, mounted or not, is some
+        // other board's, and stays so when it is mounted later.
+        const auto presentBefore = listBootloaderDrives();
+
         if (! enterBootloader (portName))
         {
             finish (false,
@@ -59,10 +117,10 @@ void FirmwareUpdater::run()
             return;
         }
 
-        const auto driveFound = [&driveRoot]
+        const auto driveFound = [&drive, &presentBefore]
         {
-            driveRoot = findBootloaderDrive();
-            return driveRoot != juce::File();
+            drive = newlyMounted (listBootloaderDrives(), presentBefore);
+            return drive.isMounted();
         };
 
         if (! waitUntil (driveFound, 30000))
@@ -72,17 +130,26 @@ void FirmwareUpdater::run()
         }
     }
 
-    copyFirmwareToDrive (image, driveRoot);
+    const auto copied = copyFirmwareToDrive (image, drive);
+
+    // Part of the image may be in the keyboard's flash: it must not be disconnected.
+    if (copied == CopyResult::incomplete)
+    {
+        finish (false, error6);
+        return;
+    }
 
     onProgress ("Restarting the device...", -1.0);
 
-    // Any bootloader drive still present counts, not only the one that was written to.
-    const auto driveGone = []
-    { return ! findBootloaderDrive().exists(); };
+    // The drive that was written to, known by its identity: another board's drive may stay.
+    const auto driveGone = [identity = drive.identity]
+    { return ! isListed (listBootloaderDrives(), identity); };
 
-    if (! waitUntil (driveGone, 20000))
+    const auto limitMs = copied == CopyResult::complete ? 20000 : limitForDriveToGoAfterFailedLastSyncMs;
+
+    if (! waitUntil (driveGone, limitMs))
     {
-        finish (false, "Error 6: the update did not complete.\nDo not disconnect the device, and retry.");
+        finish (false, error6);
         return;
     }
 

@@ -2,6 +2,7 @@
 
 #include "device/linux/BootloaderVolume.h"
 #include "device/linux/MountTable.h"
+#include "device/linux/SysfsBlock.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,6 +19,7 @@ namespace mounts
 namespace
 {
 const char* const mountInfoPath = "/proc/self/mountinfo";
+const char* const sysDir = "/sys";
 
 // The boot ROM's file is three short lines; a large file of that name on some other disk
 // is not it, and must not be read whole on every poll.
@@ -95,23 +97,53 @@ std::vector<std::string> listCandidateDrivesIn (const std::string& path)
     return listLocalVolumes (parseMountInfo (readMountTable (path)));
 }
 
-juce::File findBootloaderDriveIn (const std::string& path)
+std::vector<BootloaderDrive> listMountedBootloaderDrivesIn (const std::string& path, const std::string& sys)
 {
-    for (const auto& root : listCandidateDrivesIn (path))
-        if (! isSharedScratchFolder (root) && holdsRp2BootloaderInfo (root))
-            return juce::File (juce::String::fromUTF8 (root.data(), static_cast<int> (root.size())));
+    std::vector<BootloaderDrive> drives;
 
-    return {};
+    for (const auto& mount : listLocalVolumeMounts (parseMountInfo (readMountTable (path))))
+    {
+        auto identity = deviceNumberOf (mount);
+
+        const auto listed = std::any_of (drives.begin(), drives.end(), [&] (const BootloaderDrive& drive)
+                                         { return drive.identity == identity; });
+
+        if (listed || ! sysfs::mayBlockDeviceExist (sys + "/dev/block", identity))
+            continue;
+
+        if (! isSharedScratchFolder (mount.mountPoint) && holdsRp2BootloaderInfo (mount.mountPoint))
+            drives.push_back ({ std::move (identity), juce::File (juce::String::fromUTF8 (mount.mountPoint.data(), static_cast<int> (mount.mountPoint.size()))) });
+    }
+
+    return drives;
 }
 
-bool isOnMountedDriveIn (const std::string& path, const juce::File& driveRoot, const juce::File& item)
+std::vector<BootloaderDrive> listBootloaderDrivesIn (const std::string& path, const std::string& sys)
 {
-    if (driveRoot == juce::File() || ! (item == driveRoot || item.isAChildOf (driveRoot)))
+    auto drives = listMountedBootloaderDrivesIn (path, sys);
+
+    for (auto& identity : sysfs::listRp2BootRomBlockDevices (sys + "/block"))
+    {
+        const auto listed = std::any_of (drives.begin(), drives.end(), [&] (const BootloaderDrive& drive)
+                                         { return drive.identity == identity; });
+
+        if (! listed)
+            drives.push_back ({ std::move (identity), {} });
+    }
+
+    return drives;
+}
+
+bool isOnDriveIn (const std::string& path, const BootloaderDrive& drive, const juce::File& item)
+{
+    const auto& root = drive.root;
+
+    if (drive.identity.empty() || root == juce::File() || ! (item == root || item.isAChildOf (root)))
         return false;
 
-    const auto mount = findVisibleMount (parseMountInfo (readMountTable (path)), driveRoot.getFullPathName().toStdString());
+    const auto mount = findVisibleMount (parseMountInfo (readMountTable (path)), root.getFullPathName().toStdString());
 
-    if (! mount || ! isLocalVolume (mount->fsType))
+    if (! mount || ! isLocalVolume (mount->fsType) || deviceNumberOf (*mount) != drive.identity)
         return false;
 
     struct stat info = {};
@@ -121,7 +153,7 @@ bool isOnMountedDriveIn (const std::string& path, const juce::File& driveRoot, c
 
     // A file about to be created lands in its folder.
     return errno == ENOENT
-           && item != driveRoot
+           && item != root
            && ::stat (item.getParentDirectory().getFullPathName().toRawUTF8(), &info) == 0
            && S_ISDIR (info.st_mode)
            && sameDevice (info, *mount);
@@ -134,12 +166,12 @@ std::vector<std::string> listCandidateDrives()
     return mounts::listCandidateDrivesIn (mounts::mountInfoPath);
 }
 
-juce::File findBootloaderDrive()
+std::vector<BootloaderDrive> listBootloaderDrives()
 {
-    return mounts::findBootloaderDriveIn (mounts::mountInfoPath);
+    return mounts::listBootloaderDrivesIn (mounts::mountInfoPath, mounts::sysDir);
 }
 
-bool isOnMountedDrive (const juce::File& driveRoot, const juce::File& item)
+bool isOnDrive (const BootloaderDrive& drive, const juce::File& item)
 {
-    return mounts::isOnMountedDriveIn (mounts::mountInfoPath, driveRoot, item);
+    return mounts::isOnDriveIn (mounts::mountInfoPath, drive, item);
 }

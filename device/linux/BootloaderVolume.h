@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/BootloaderDrive.h"
+
 #include <juce_core/juce_core.h>
 
 #include <string>
@@ -21,15 +23,23 @@ bool holdsRp2BootloaderInfo (const std::string& root);
 /** The mount points of the local volumes listed in a mountinfo table file. */
 std::vector<std::string> listCandidateDrivesIn (const std::string& mountInfoPath);
 
-/** The first local volume of a mountinfo table file that holds the RP2040 bootloader's
-    INFO_UF2.TXT; the default juce::File when there is none.
+/** The local volumes of a mountinfo table file that hold the RP2040 bootloader's INFO_UF2.TXT, in
+    the order of listCandidateDrivesIn, each device number once (at its first mount point). A
+    volume whose block device `sysDir`/dev/block no longer lists is left out: a device that has
+    gone can stay mounted, with its files still readable from the cache, until someone unmounts it.
 */
-juce::File findBootloaderDriveIn (const std::string& mountInfoPath);
+std::vector<BootloaderDrive> listMountedBootloaderDrivesIn (const std::string& mountInfoPath, const std::string& sysDir);
 
-/** True when `item` is driveRoot or lies below it, driveRoot is where a local volume is mounted
-    according to the mountinfo table file, and item is on that volume's device. An item that
-    does not exist yet counts by the folder it would be created in.
+/** listMountedBootloaderDrivesIn, then the RP2 boot ROM block devices of `sysDir`/block that are
+    not mounted, without a root.
 */
-bool isOnMountedDriveIn (const std::string& mountInfoPath, const juce::File& driveRoot, const juce::File& item);
+std::vector<BootloaderDrive> listBootloaderDrivesIn (const std::string& mountInfoPath, const std::string& sysDir);
+
+/** True when `item` is the drive's root or lies below it, the volume visible at that root
+    according to the mountinfo table file is a local one with the drive's identity, and the item
+    is on that volume's device. An item that does not exist yet counts by the folder it would be
+    created in.
+*/
+bool isOnDriveIn (const std::string& mountInfoPath, const BootloaderDrive& drive, const juce::File& item);
 
 } // namespace mounts

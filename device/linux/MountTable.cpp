@@ -182,22 +182,37 @@ std::optional<MountEntry> findVisibleMount (const std::vector<MountEntry>& entri
     return *found;
 }
 
-std::vector<std::string> listLocalVolumes (const std::vector<MountEntry>& entries)
+std::vector<MountEntry> listLocalVolumeMounts (const std::vector<MountEntry>& entries)
 {
-    // A later mount on the same point hides the earlier ones, so the last type seen decides:
-    // an autofs trigger or a network share mounted over a folder keeps it out.
-    std::map<std::string, std::string, decltype (&naturalLess)> visibleType (&naturalLess);
+    // A later mount on the same point hides the earlier ones, so the last entry decides: an
+    // autofs trigger or a network share mounted over a folder keeps it out.
+    std::map<std::string, const MountEntry*, decltype (&naturalLess)> visible (&naturalLess);
 
     for (const auto& entry : entries)
-        visibleType[entry.mountPoint] = entry.fsType;
+        visible[entry.mountPoint] = &entry;
 
+    std::vector<MountEntry> mounts;
+
+    for (const auto& [mountPoint, entry] : visible)
+        if (isLocalVolume (entry->fsType))
+            mounts.push_back (*entry);
+
+    return mounts;
+}
+
+std::vector<std::string> listLocalVolumes (const std::vector<MountEntry>& entries)
+{
     std::vector<std::string> mountPoints;
 
-    for (const auto& [mountPoint, fsType] : visibleType)
-        if (isLocalVolume (fsType))
-            mountPoints.push_back (mountPoint);
+    for (const auto& entry : listLocalVolumeMounts (entries))
+        mountPoints.push_back (entry.mountPoint);
 
     return mountPoints;
+}
+
+std::string deviceNumberOf (const MountEntry& entry)
+{
+    return std::to_string (entry.deviceMajor) + ":" + std::to_string (entry.deviceMinor);
 }
 
 std::string readMountTable (const std::string& path)

@@ -37,8 +37,16 @@ bool isLocalVolume (const std::string& fsType);
 */
 std::optional<MountEntry> findVisibleMount (const std::vector<MountEntry>& entries, const std::string& mountPoint);
 
+/** The visible mounts of local volumes (the last entry on each mount point), each mount point
+    once, in natural order of their paths.
+*/
+std::vector<MountEntry> listLocalVolumeMounts (const std::vector<MountEntry>& entries);
+
 /** The mount points of the visible local volumes, each once, in natural order of their paths. */
 std::vector<std::string> listLocalVolumes (const std::vector<MountEntry>& entries);
+
+/** The entry's device number as "major:minor" in decimal, as the table prints it. */
+std::string deviceNumberOf (const MountEntry& entry);
 
 /** Reads a mount table file whole; empty when it cannot be read. */
 std::string readMountTable (const std::string& path);

@@ -1,5 +1,6 @@
 #include "device/BootloaderDrive.h"
 #include "device/linux/BootloaderVolume.h"
+#include "device/linux/SysfsBlock.h"
 
 #include "DeviceTestSupport.h"
 
@@ -53,11 +54,7 @@ public:
     void list (const std::string& mountPoint, const std::string& fsType, std::string device = {})
     {
         if (device.empty())
-        {
-            struct stat info = {};
-            ::stat (mountPoint.c_str(), &info);
-            device = std::to_string (major (info.st_dev)) + ":" + std::to_string (minor (info.st_dev));
-        }
+            device = realDeviceOf (mountPoint);
 
         lines.push_back (std::to_string (lines.size() + 100) + " 1 " + device + " / " + escaped (mountPoint)
                          + " rw,nosuid shared:7 - " + fsType + " /dev/fake rw");
@@ -74,11 +71,27 @@ public:
         commit();
     }
 
-    juce::File find() const { return mounts::findBootloaderDriveIn (tablePath()); }
+    /** The device number of the folder's real volume, as the table prints it. */
+    static std::string realDeviceOf (const std::string& path)
+    {
+        struct stat info = {};
+        ::stat (path.c_str(), &info);
+        return std::to_string (major (info.st_dev)) + ":" + std::to_string (minor (info.st_dev));
+    }
 
-    bool isOnDrive (const juce::File& root, const juce::File& item) const { return mounts::isOnMountedDriveIn (tablePath(), root, item); }
+    std::vector<BootloaderDrive> drives() const { return mounts::listBootloaderDrivesIn (tablePath(), sysDir()); }
+
+    /** The root of the first mounted drive; the default juce::File when there is none. */
+    juce::File find() const
+    {
+        const auto drives = mounts::listMountedBootloaderDrivesIn (tablePath(), sysDir());
+        return drives.empty() ? juce::File() : drives.front().root;
+    }
+
+    bool isOnDrive (const BootloaderDrive& drive, const juce::File& item) const { return mounts::isOnDriveIn (tablePath(), drive, item); }
 
     std::string tablePath() const { return tree.path ("mountinfo"); }
+    std::string sysDir() const { return tree.path ("sys"); }
 
     TempTree tree;
 
@@ -253,10 +266,12 @@ TEST (BootloaderDrive, RootServesTheCopyAndNoticesTheDriveGoing)
     EXPECT_EQ (root.getFullPathName().toStdString(), rootPath); // no trailing separator
     EXPECT_EQ (root.getChildFile ("VelmorHL73.uf2").getFullPathName().toStdString(), rootPath + "/VelmorHL73.uf2");
     EXPECT_TRUE (root.exists());
+    EXPECT_EQ (mounts.drives(), (std::vector<BootloaderDrive> { { FakeMounts::realDeviceOf (rootPath), root } }));
 
     // Unmounted, but the mount point folder is left behind: no longer a drive.
     mounts.unlist (rootPath);
     EXPECT_EQ (mounts.find(), juce::File());
+    EXPECT_TRUE (mounts.drives().empty());
 
     // Unmounted and its folder removed, as udisks does.
     mounts.tree.write ("volumes/RPI-RP2/INFO_UF2.TXT", romInfoText);
@@ -265,9 +280,8 @@ TEST (BootloaderDrive, RootServesTheCopyAndNoticesTheDriveGoing)
     mounts.unlist (rootPath);
     juce::File (rootPath).deleteRecursively();
 
-    const auto afterwards = mounts.find();
-    EXPECT_EQ (afterwards, juce::File());
-    EXPECT_FALSE (afterwards.exists());
+    EXPECT_EQ (mounts.find(), juce::File());
+    EXPECT_TRUE (mounts.drives().empty());
     EXPECT_FALSE (root.exists());
 }
 
@@ -275,28 +289,40 @@ TEST (BootloaderDrive, WritesGoOnlyToTheVolumeMountedAtTheRoot)
 {
     FakeMounts mounts;
     const juce::File root (mounts.addVolume ("RPI-RP2", "vfat", romInfoText));
+    const BootloaderDrive drive { FakeMounts::realDeviceOf (root.getFullPathName().toStdString()), root };
     const auto info = root.getChildFile ("INFO_UF2.TXT");
     const auto image = root.getChildFile ("VelmorHL73.uf2");
 
-    EXPECT_TRUE (mounts.isOnDrive (root, root));
-    EXPECT_TRUE (mounts.isOnDrive (root, info));
-    EXPECT_TRUE (mounts.isOnDrive (root, image)); // not written yet: its folder decides
-    EXPECT_FALSE (mounts.isOnDrive (root, root.getChildFile ("missing/VelmorHL73.uf2")));
-    EXPECT_FALSE (mounts.isOnDrive (root, juce::File (mounts.tree.path ("mountinfo")))); // not below the root
-    EXPECT_FALSE (mounts.isOnDrive (juce::File(), image));
+    EXPECT_TRUE (mounts.isOnDrive (drive, root));
+    EXPECT_TRUE (mounts.isOnDrive (drive, info));
+    EXPECT_TRUE (mounts.isOnDrive (drive, image)); // not written yet: its folder decides
+    EXPECT_FALSE (mounts.isOnDrive (drive, root.getChildFile ("missing/VelmorHL73.uf2")));
+    EXPECT_FALSE (mounts.isOnDrive (drive, juce::File (mounts.tree.path ("mountinfo")))); // not below the root
+    EXPECT_FALSE (mounts.isOnDrive ({ drive.identity, {} }, image));
+    EXPECT_FALSE (mounts.isOnDrive ({ {}, root }, image));
+
+    // Another device than the one chosen is mounted there now (the chosen one went, another
+    // board's drive took its place): not the drive, although its files are where they were.
+    const BootloaderDrive chosenEarlier { "8:33", root };
+
+    for (const auto& item : { root, info, image })
+        EXPECT_FALSE (mounts.isOnDrive (chosenEarlier, item)) << item.getFullPathName();
 
     // The mount point lists another device now: the folder is not that volume.
     mounts.unlist (root.getFullPathName().toStdString());
     mounts.list (root.getFullPathName().toStdString(), "vfat", "8:99");
 
     for (const auto& item : { root, info, image })
-        EXPECT_FALSE (mounts.isOnDrive (root, item)) << item.getFullPathName();
+    {
+        EXPECT_FALSE (mounts.isOnDrive (drive, item)) << item.getFullPathName();
+        EXPECT_FALSE (mounts.isOnDrive ({ "8:99", root }, item)) << item.getFullPathName();
+    }
 
     // Unmounted: a leftover folder.
     mounts.unlist (root.getFullPathName().toStdString());
 
     for (const auto& item : { root, info, image })
-        EXPECT_FALSE (mounts.isOnDrive (root, item)) << item.getFullPathName();
+        EXPECT_FALSE (mounts.isOnDrive (drive, item)) << item.getFullPathName();
 }
 
 TEST (BootloaderDrive, RealMountTableListsLocalVolumesOnly)
@@ -306,4 +332,197 @@ TEST (BootloaderDrive, RealMountTableListsLocalVolumesOnly)
     EXPECT_NE (std::find (drives.begin(), drives.end(), "/"), drives.end());
     EXPECT_EQ (std::find (drives.begin(), drives.end(), "/proc"), drives.end());
     EXPECT_EQ (std::find (drives.begin(), drives.end(), "/sys"), drives.end());
+}
+
+namespace
+{
+/** Block devices in a sysfs-like tree below `sys`: the USB and SCSI device folders, the disks and
+    their partitions, with block/ and dev/block/ links to them as the kernel makes them.
+*/
+class FakeBlockDevices
+{
+public:
+    FakeBlockDevices (const TempTree& treeToUse, std::string sysToUse)
+        : tree (treeToUse)
+        , sys (std::move (sysToUse))
+    {
+        tree.makeFolder (sys + "/block");
+        tree.makeFolder (sys + "/dev/block");
+    }
+
+    /** A USB mass storage disk on USB port `port` (e.g. "1-3"), with the USB device's identity,
+        the SCSI device's vendor and model, the disk's name and device number, and partitions
+        (name, device number).
+    */
+    void addUsbDisk (const std::string& port,
+                     const std::string& usbVendor,
+                     const std::string& usbProduct,
+                     const std::string& scsiVendor,
+                     const std::string& scsiModel,
+                     const std::string& name,
+                     const std::string& number,
+                     const std::vector<std::pair<std::string, std::string>>& partitions = {})
+    {
+        const auto host = std::to_string (hosts++);
+        const auto usbDevice = sys + "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
+        const auto scsi = usbDevice + "/" + port + ":1.0/host" + host + "/target" + host + ":0:0/" + host + ":0:0:0";
+        tree.write (usbDevice + "/idVendor", usbVendor + "\n");
+        tree.write (usbDevice + "/idProduct", usbProduct + "\n");
+        tree.write (scsi + "/vendor", scsiVendor + "\n");
+        tree.write (scsi + "/model", scsiModel + "\n");
+        addDisk (scsi + "/block/" + name, name, number, partitions);
+        tree.link (scsi + "/block/" + name + "/device", "../..");
+    }
+
+    /** A disk with no device behind it, like a loop device. */
+    void addVirtualDisk (const std::string& name, const std::string& number)
+    {
+        addDisk (sys + "/devices/virtual/block/" + name, name, number, {});
+    }
+
+    std::vector<std::string> list() const { return sysfs::listRp2BootRomBlockDevices (tree.path (sys + "/block")); }
+
+private:
+    void addDisk (const std::string& disk, const std::string& name, const std::string& number, const std::vector<std::pair<std::string, std::string>>& partitions)
+    {
+        tree.write (disk + "/dev", number + "\n");
+        tree.link (sys + "/block/" + name, tree.path (disk));
+        tree.link (sys + "/dev/block/" + number, tree.path (disk));
+
+        for (const auto& [partition, partitionNumber] : partitions)
+        {
+            tree.write (disk + "/" + partition + "/dev", partitionNumber + "\n");
+            tree.write (disk + "/" + partition + "/partition", "1\n");
+            tree.link (sys + "/dev/block/" + partitionNumber, tree.path (disk + "/" + partition));
+        }
+
+        tree.makeFolder (disk + "/queue"); // a folder that is no partition
+    }
+
+    const TempTree& tree;
+    std::string sys;
+    int hosts = 0;
+};
+
+struct BlockCase
+{
+    const char* description;
+    std::function<void (FakeBlockDevices&)> build;
+    std::vector<std::string> expected;
+};
+
+const BlockCase blockCases[] = {
+    { "no boot ROM: a loop device and another maker's stick",
+      [] (FakeBlockDevices& b)
+      {
+          b.addVirtualDisk ("loop0", "7:0");
+          b.addUsbDisk ("1-1", "0781", "5583", "SanDisk", "Ultra Fit", "sda", "8:0", { { "sda1", "8:1" } });
+      },
+      {} },
+    { "the RP2040 boot ROM with its partition",
+      [] (FakeBlockDevices& b)
+      { b.addUsbDisk ("1-3", "2e8a", "0003", "RPI", "RP2", "sdb", "8:16", { { "sdb1", "8:17" } }); },
+      { "8:16", "8:17" } },
+    { "padded SCSI identity of an RP2350, found by it alone",
+      [] (FakeBlockDevices& b)
+      { b.addUsbDisk ("1-3", "1234", "5678", "RPI     ", "RP2350          ", "sdb", "8:16", { { "sdb1", "8:17" } }); },
+      { "8:16", "8:17" } },
+    { "a boot ROM's USB identity alone, RP2040 and RP2350",
+      [] (FakeBlockDevices& b)
+      {
+          b.addUsbDisk ("1-3", "2e8a", "0003", "", "", "sdb", "8:16");
+          b.addUsbDisk ("1-4", "2E8A", "000F", "Other", "Disk", "sdc", "8:32");
+      },
+      { "8:16", "8:32" } },
+    { "an RP2040 board's firmware with a mass storage of its own",
+      [] (FakeBlockDevices& b)
+      { b.addUsbDisk ("1-3", "2e8a", "000a", "Generic", "Flash Disk", "sdb", "8:16", { { "sdb1", "8:17" } }); },
+      {} },
+    { "two boot ROMs in natural order of their names",
+      [] (FakeBlockDevices& b)
+      {
+          b.addUsbDisk ("1-4", "2e8a", "0003", "RPI", "RP2", "sdc", "8:32", { { "sdc1", "8:33" } });
+          b.addUsbDisk ("1-3", "2e8a", "0003", "RPI", "RP2", "sdb", "8:16", { { "sdb1", "8:17" } });
+      },
+      { "8:16", "8:17", "8:32", "8:33" } },
+    { "device numbers that do not parse are left out",
+      [] (FakeBlockDevices& b)
+      { b.addUsbDisk ("1-3", "2e8a", "0003", "RPI", "RP2", "sdb", "8-16", { { "sdb1", "008:017" } }); },
+      { "8:17" } },
+};
+
+class BlockDeviceTest : public ::testing::TestWithParam<BlockCase>
+{
+};
+} // namespace
+
+TEST_P (BlockDeviceTest, ListsTheBootRomDisksAndTheirPartitions)
+{
+    TempTree tree;
+    FakeBlockDevices devices (tree, "sys");
+    GetParam().build (devices);
+
+    EXPECT_EQ (devices.list(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P (BootloaderDrive,
+                          BlockDeviceTest,
+                          ::testing::ValuesIn (blockCases),
+                          [] (const auto& testInfo)
+                          { return caseName (testInfo.param.description); });
+
+TEST (BootloaderDrive, ParsesDeviceNumbers)
+{
+    EXPECT_EQ (sysfs::parseDeviceNumber ("8:17\n"), "8:17");
+    EXPECT_EQ (sysfs::parseDeviceNumber ("259:0"), "259:0");
+    EXPECT_EQ (sysfs::parseDeviceNumber ("08:017"), "8:17");
+
+    for (const auto* text : { "", "8", "8:", ":17", "8:17:1", "a:1", "-8:17", "8 :17", "1234567890:1" })
+        EXPECT_EQ (sysfs::parseDeviceNumber (text), "") << text;
+}
+
+// Every bootloader device the system knows: the mounted volumes with their roots, then the boot
+// ROM devices that have no volume mounted.
+TEST (BootloaderDrive, ListsMountedDrivesThenUnmountedDevicesEachOnce)
+{
+    FakeMounts mounts;
+    FakeBlockDevices devices (mounts.tree, "sys");
+    devices.addUsbDisk ("1-3", "2e8a", "0003", "RPI", "RP2", "sdb", "8:16", { { "sdb1", "8:17" } });
+    devices.addUsbDisk ("1-4", "2e8a", "0003", "RPI", "RP2", "sdc", "8:32", { { "sdc1", "8:33" } });
+
+    const auto second = mounts.addVolume ("RPI-RP21", "vfat", romInfoText);
+    mounts.unlist (second);
+    mounts.list (second, "vfat", "8:17");
+    const auto again = mounts.addVolume ("SAME-AGAIN", "vfat", romInfoText); // mounted a second time
+    mounts.unlist (again);
+    mounts.list (again, "vfat", "8:17");
+    const auto fuse = mounts.addVolume ("VIRTUAL", "fuse.hl73", romInfoText);
+    mounts.unlist (fuse);
+    mounts.list (fuse, "fuse.hl73", "0:57");
+    const auto bindMount = mounts.addVolume ("ELSEWHERE", "vfat");
+    mounts.unlist (bindMount);
+    mounts.list (bindMount, "vfat", "8:33"); // a folder of the second device, without the file
+
+    EXPECT_EQ (mounts.drives(), (std::vector<BootloaderDrive> { { "8:17", juce::File (second) }, { "0:57", juce::File (fuse) }, { "8:16", {} }, { "8:32", {} }, { "8:33", {} } }));
+}
+
+// A device that has gone can stay mounted until someone unmounts it, its files still readable
+// from the cache: it no longer counts.
+TEST (BootloaderDrive, LeavesOutAMountedVolumeWhoseDeviceHasGone)
+{
+    FakeMounts mounts;
+    const auto gone = mounts.addVolume ("RPI-RP2", "vfat", romInfoText);
+    mounts.unlist (gone);
+    mounts.list (gone, "vfat", "8:17");
+    const auto fuse = mounts.addVolume ("VIRTUAL", "fuse.hl73", romInfoText);
+    mounts.unlist (fuse);
+    mounts.list (fuse, "fuse.hl73", "0:57");
+
+    // Without a block device tree to ask, nothing is left out.
+    EXPECT_EQ (mounts.drives().size(), 2u);
+
+    FakeBlockDevices devices (mounts.tree, "sys");
+    devices.addVirtualDisk ("loop0", "7:0");
+
+    EXPECT_EQ (mounts.drives(), (std::vector<BootloaderDrive> { { "0:57", juce::File (fuse) } }));
 }

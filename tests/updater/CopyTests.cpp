@@ -11,7 +11,24 @@
 
 namespace
 {
+using CopyResult = FirmwareUpdater::CopyResult;
+
 const juce::String copyStatus ("Updating the firmware. Do not disconnect the device...");
+
+const char* describe (CopyResult result)
+{
+    switch (result)
+    {
+        case CopyResult::complete:
+            return "complete";
+        case CopyResult::lastSyncFailed:
+            return "lastSyncFailed";
+        case CopyResult::incomplete:
+            return "incomplete";
+    }
+
+    return "?";
+}
 
 juce::MemoryBlock patternImage (size_t size)
 {
@@ -30,12 +47,18 @@ juce::MemoryBlock contentOf (const juce::File& file)
     return content;
 }
 
+/** The drive as the sequence hands it over. */
+BootloaderDrive driveAt (const juce::File& root)
+{
+    return { "8:33", root };
+}
+
 /** The drive is mounted at its root for as long as the test says. */
 FakeDevice::Hooks mountedAt (const juce::File& root)
 {
     FakeDevice::Hooks hooks;
-    hooks.isOnMountedDrive = [root] (const juce::File& driveRoot, const juce::File& item)
-    { return driveRoot == root && (item == root || item.isAChildOf (root)); };
+    hooks.isOnDrive = [root] (const BootloaderDrive& drive, const juce::File& item)
+    { return drive == driveAt (root) && (item == root || item.isAChildOf (root)); };
     return hooks;
 }
 
@@ -65,8 +88,7 @@ TEST_P (CopyChunks, WritesTheWholeImageWithOneReportPerChunk)
     TestUpdater updater;
     const auto image = patternImage (c.imageSize);
 
-    updater.copyFirmwareToDrive (image, drive.root);
-
+    EXPECT_STREQ (describe (updater.copyFirmwareToDrive (image, driveAt (drive.root))), "complete");
     EXPECT_EQ (updater.progressValues(), c.expectedReports);
 
     for (const auto& event : updater.events())
@@ -95,7 +117,7 @@ TEST (Copy, WritesOverALongerFileFromItsStartWithoutShorteningIt)
 
     TestUpdater updater;
     const auto image = patternImage (40000);
-    updater.copyFirmwareToDrive (image, drive.root);
+    EXPECT_STREQ (describe (updater.copyFirmwareToDrive (image, driveAt (drive.root))), "complete");
 
     auto expected = old;
     expected.copyFrom (image.getData(), 0, image.getSize());
@@ -111,7 +133,7 @@ TEST (Copy, StopRequestDuringTheCopyDoesNotStopIt)
     { updater.signalThreadShouldExit(); };
 
     const auto image = patternImage (100000);
-    updater.copyFirmwareToDrive (image, drive.root);
+    EXPECT_STREQ (describe (updater.copyFirmwareToDrive (image, driveAt (drive.root))), "complete");
 
     EXPECT_EQ (updater.progressValues().back(), 1.0);
     EXPECT_EQ (contentOf (drive.image()), image);
@@ -125,13 +147,14 @@ TEST (Copy, DriveThatRefusesTheFileForTheWholeLimitGetsNothing)
 
     TestUpdater updater;
     const auto start = juce::Time::getMillisecondCounter();
-    updater.copyFirmwareToDrive (patternImage (40000), drive.root);
+    const auto result = updater.copyFirmwareToDrive (patternImage (40000), driveAt (drive.root));
     const auto elapsed = juce::Time::getMillisecondCounter() - start;
 
+    EXPECT_STREQ (describe (result), "incomplete");
     EXPECT_TRUE (updater.events().empty());
     EXPECT_TRUE (drive.image().isDirectory());
     EXPECT_GE (elapsed, 3000u); // kept trying for the whole limit
-    EXPECT_GE (FakeDevice::calls().isOnMountedDrive, 2); // it tried again
+    EXPECT_GE (FakeDevice::calls().isOnDrive, 2); // it tried again
     EXPECT_LT (elapsed, 20000u); // hang detection only
 }
 
@@ -144,30 +167,42 @@ TEST (Copy, DriveThatAcceptsTheFileOnALaterAttemptGetsTheWholeImage)
 
     // The drive takes the file from the third attempt on.
     int attempts = 0;
-    hooks.isOnMountedDrive = [mounted = hooks.isOnMountedDrive, blocker, &attempts] (const juce::File& root, const juce::File& item)
+    hooks.isOnDrive = [mounted = hooks.isOnDrive, blocker, &attempts] (const BootloaderDrive& target, const juce::File& item)
     {
-        if (item == root && ++attempts == 3)
+        if (item == target.root && ++attempts == 3)
             blocker.deleteRecursively();
 
-        return mounted (root, item);
+        return mounted (target, item);
     };
     const FakeDevice::ScopedScript device (hooks);
 
     TestUpdater updater;
     const auto image = patternImage (40000);
-    updater.copyFirmwareToDrive (image, drive.root);
+    EXPECT_STREQ (describe (updater.copyFirmwareToDrive (image, driveAt (drive.root))), "complete");
 
     EXPECT_EQ (attempts, 3);
     EXPECT_EQ (updater.progressValues(), (std::vector<double> { 32768.0 / 40000, 1.0 }));
     EXPECT_EQ (contentOf (drive.image()), image);
 }
 
-class CopyWriteFailures : public ::testing::TestWithParam<CopyCase>
+/** An image, a limit on the size of the files that the test process may write, and what the
+    copy must make of it.
+*/
+struct FileSizeLimitCase
+{
+    const char* name;
+    size_t imageSize;
+    rlim_t fileSizeLimit;
+    std::vector<double> expectedReports;
+};
+
+class CopyWriteFailures : public ::testing::TestWithParam<FileSizeLimitCase>
 {
 };
 
-// The drive takes 32768 bytes and no more (a file size limit makes every later write fail).
-TEST_P (CopyWriteFailures, StopAfterTheLastGoodChunk)
+// The system takes the file up to the size limit and no further: a write that reaches the limit
+// is cut short there, later ones fail (EFBIG). Whatever part is lost, the copy is incomplete.
+TEST_P (CopyWriteFailures, StopAfterTheLastGoodChunkAndSayTheCopyIsIncomplete)
 {
     const auto& c = GetParam();
     TempDrive drive;
@@ -179,16 +214,17 @@ TEST_P (CopyWriteFailures, StopAfterTheLastGoodChunk)
     ASSERT_EQ (getrlimit (RLIMIT_FSIZE, &saved), 0);
     const auto savedHandler = signal (SIGXFSZ, SIG_IGN);
     rlimit limited = saved;
-    limited.rlim_cur = 32768;
+    limited.rlim_cur = c.fileSizeLimit;
     ASSERT_EQ (setrlimit (RLIMIT_FSIZE, &limited), 0);
 
-    updater.copyFirmwareToDrive (image, drive.root);
+    const auto result = updater.copyFirmwareToDrive (image, driveAt (drive.root));
 
     setrlimit (RLIMIT_FSIZE, &saved);
     signal (SIGXFSZ, savedHandler);
 
+    EXPECT_STREQ (describe (result), "incomplete");
     EXPECT_EQ (updater.progressValues(), c.expectedReports);
-    EXPECT_EQ (drive.image().getSize(), 32768);
+    EXPECT_EQ (drive.image().getSize(), (juce::int64) c.fileSizeLimit);
 }
 
 INSTANTIATE_TEST_SUITE_P (
@@ -196,9 +232,61 @@ INSTANTIATE_TEST_SUITE_P (
     CopyWriteFailures,
     ::testing::Values (
         // The second of three full chunks fails in write; the third is not tried.
-        CopyCase { "WriteFails", 3 * 32768, { 1.0 / 3 } },
-        // A short chunk waits in the stream's buffer and fails only when flushed.
-        CopyCase { "FlushFails", 40000, { 32768.0 / 40000 } }),
+        FileSizeLimitCase { "WriteFails", 3 * 32768, 32768, { 1.0 / 3 } },
+        // A short last chunk fails too.
+        FileSizeLimitCase { "ShortLastChunkFails", 40000, 32768, { 32768.0 / 40000 } },
+        // The last chunk is taken in part: a short write, which a buffered stream would not notice.
+        FileSizeLimitCase { "ShortLastChunkCutShort", 40000, 33000, { 32768.0 / 40000 } }),
+    CaseName());
+
+/** Faults of the drive's files, and what the copy of a three-chunk image must make of them. */
+struct DriveFaultCase
+{
+    const char* name;
+    size_t imageSize;
+    juce::int64 bytesTaken;
+    int failingSyncsFrom;
+    std::vector<double> expectedReports;
+    CopyResult expectedResult;
+};
+
+class CopyDriveFaults : public ::testing::TestWithParam<DriveFaultCase>
+{
+};
+
+TEST_P (CopyDriveFaults, SayHowFarTheCopyGot)
+{
+    const auto& c = GetParam();
+    TempDrive drive;
+    const FakeDevice::ScopedScript device (mountedAt (drive.root));
+
+    FakeDevice::FileFaults faults;
+    faults.root = drive.root;
+    faults.bytesTaken = c.bytesTaken;
+    faults.failingSyncsFrom = c.failingSyncsFrom;
+    FakeDevice::scriptFileFaults (faults);
+
+    TestUpdater updater;
+    const auto result = updater.copyFirmwareToDrive (patternImage (c.imageSize), driveAt (drive.root));
+
+    EXPECT_STREQ (describe (result), describe (c.expectedResult));
+    EXPECT_EQ (updater.progressValues(), c.expectedReports);
+}
+
+INSTANTIATE_TEST_SUITE_P (
+    Drive,
+    CopyDriveFaults,
+    ::testing::Values (
+        DriveFaultCase { "NoFault", 3 * 32768, -1, 0, { 1.0 / 3, 2.0 / 3, 1.0 }, CopyResult::complete },
+        // The cable pulled: writes fail with EIO from the start of the second chunk on...
+        DriveFaultCase { "WritesFailFromTheSecondChunk", 3 * 32768, 32768, 0, { 1.0 / 3 }, CopyResult::incomplete },
+        // ...or in the middle of it.
+        DriveFaultCase { "SecondChunkCutShort", 3 * 32768, 40000, 0, { 1.0 / 3 }, CopyResult::incomplete },
+        DriveFaultCase { "LastChunkCutShort", 3 * 32768, 3 * 32768 - 1, 0, { 1.0 / 3, 2.0 / 3 }, CopyResult::incomplete },
+        DriveFaultCase { "SyncOfTheSecondChunkFails", 3 * 32768, -1, 2, { 1.0 / 3 }, CopyResult::incomplete },
+        // The boot ROM restarting on its last block makes only the last sync fail.
+        DriveFaultCase { "OnlyTheLastSyncFails", 3 * 32768, -1, 3, { 1.0 / 3, 2.0 / 3 }, CopyResult::lastSyncFailed },
+        DriveFaultCase { "TheSyncOfASingleChunkFails", 32768, -1, 1, {}, CopyResult::lastSyncFailed }),
     CaseName());
 
 struct GoneVolumeCase
@@ -224,8 +312,8 @@ TEST_P (CopyToGoneVolume, WritesNothingAndLeavesNoStrayFile)
     const auto& c = GetParam();
     TempDrive drive;
     FakeDevice::Hooks hooks;
-    hooks.isOnMountedDrive = [&] (const juce::File& root, const juce::File& item)
-    { return c.mountedAtTheCheckBeforeOpening && item == root; };
+    hooks.isOnDrive = [&] (const BootloaderDrive& target, const juce::File& item)
+    { return c.mountedAtTheCheckBeforeOpening && item == target.root; };
     const FakeDevice::ScopedScript device (hooks);
 
     const juce::String oldContent ("left by someone else");
@@ -236,7 +324,7 @@ TEST_P (CopyToGoneVolume, WritesNothingAndLeavesNoStrayFile)
     }
 
     TestUpdater updater;
-    updater.copyFirmwareToDrive (patternImage (40000), drive.root);
+    EXPECT_STREQ (describe (updater.copyFirmwareToDrive (patternImage (40000), driveAt (drive.root))), "incomplete");
 
     EXPECT_TRUE (updater.events().empty());
 

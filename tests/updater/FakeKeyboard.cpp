@@ -3,15 +3,15 @@
 namespace
 {
 FakeDevice::Hooks hooksFor (std::function<std::string()> port,
-                            std::function<juce::File()> drive,
+                            std::function<std::vector<BootloaderDrive>()> drives,
                             std::function<bool (const std::string&)> enter,
-                            std::function<bool (const juce::File&, const juce::File&)> mounted)
+                            std::function<bool (const BootloaderDrive&, const juce::File&)> onDrive)
 {
     FakeDevice::Hooks hooks;
     hooks.findSerialPort = std::move (port);
-    hooks.findBootloaderDrive = std::move (drive);
+    hooks.listBootloaderDrives = std::move (drives);
     hooks.enterBootloader = std::move (enter);
-    hooks.isOnMountedDrive = std::move (mounted);
+    hooks.isOnDrive = std::move (onDrive);
     return hooks;
 }
 } // namespace
@@ -24,12 +24,28 @@ FakeKeyboard::FakeKeyboard (KeyboardScript scriptToUse, juce::MemoryBlock image,
     , device (hooksFor ([this]
                         { return findSerialPort(); },
                         [this]
-                        { return findBootloaderDrive(); },
+                        { return listBootloaderDrives(); },
                         [this] (const std::string&)
                         { return enterBootloader(); },
-                        [this] (const juce::File& root, const juce::File& item)
-                        { return isOnMountedDrive (root, item); }))
+                        [this] (const BootloaderDrive& target, const juce::File& item)
+                        { return isOnDrive (target, item); }))
 {
+    if (script.cablePulledAfterBytes >= 0 || script.failingSyncsFrom > 0)
+    {
+        FakeDevice::FileFaults faults;
+        faults.root = drive.root;
+        faults.bytesTaken = script.cablePulledAfterBytes;
+        faults.failingSyncsFrom = script.failingSyncsFrom;
+
+        if (script.cablePulledAfterBytes >= 0)
+            faults.onFirstFailure = [this]
+            {
+                const std::scoped_lock guard (lock);
+                state = State::unplugged;
+            };
+
+        FakeDevice::scriptFileFaults (faults);
+    }
 }
 
 std::vector<bool> FakeKeyboard::busyAtRestartRequests() const
@@ -66,28 +82,57 @@ std::string FakeKeyboard::findSerialPort()
         case State::restarted:
             busyAtPortTests.push_back (isBusy());
             return script.portReturnsAfterRestart && (int) busyAtPortTests.size() > script.emptyPortTestsAfterRestart ? portName : "";
+
+        case State::unplugged:
+            return {};
     }
 
     return {};
 }
 
-juce::File FakeKeyboard::findBootloaderDrive()
+std::vector<BootloaderDrive> FakeKeyboard::listBootloaderDrives()
 {
     const std::scoped_lock guard (lock);
 
     if (state == State::bootloader && script.restartsWhenImageWritten && imageArrived())
         state = State::restarted;
 
-    if (state == State::bootloader)
-        return drive.root;
+    auto drives = presentDrives();
+    ++looksAtDrives;
+    return drives;
+}
 
-    return state == State::restarted && script.anotherDriveStays ? otherDrive.root : juce::File();
+std::vector<BootloaderDrive> FakeKeyboard::presentDrives() const
+{
+    using OtherBoard = KeyboardScript::OtherBoard;
+    std::vector<BootloaderDrive> drives;
+
+    const auto otherThere = script.otherBoard == OtherBoard::mounted || script.otherBoard == OtherBoard::mountedAfterRequest
+                            || (script.otherBoard == OtherBoard::appearsAfterRequest && requestSent)
+                            || (script.otherBoard == OtherBoard::appearsAfterRestart && state == State::restarted);
+    const auto otherMounted = otherThere && (script.otherBoard != OtherBoard::mountedAfterRequest || requestSent);
+
+    // The listing's order: mounted drives by path, then devices without a volume mounted.
+    if (otherMounted)
+        drives.push_back ({ otherIdentity, otherDrive.root });
+
+    if (state == State::bootloader)
+    {
+        const auto pluggedBack = script.drivePluggedBackAfterFirstLook && looksAtDrives > 0;
+        drives.push_back ({ pluggedBack ? pluggedBackIdentity : driveIdentity, drive.root });
+    }
+
+    if (otherThere && ! otherMounted)
+        drives.push_back ({ otherIdentity, {} });
+
+    return drives;
 }
 
 bool FakeKeyboard::enterBootloader()
 {
     const std::scoped_lock guard (lock);
     busyAtRequests.push_back (isBusy());
+    requestSent = true;
 
     if (script.acceptsRestartRequest && script.driveAppearsAfterRequest)
         state = State::bootloader;
@@ -95,9 +140,14 @@ bool FakeKeyboard::enterBootloader()
     return script.acceptsRestartRequest;
 }
 
-bool FakeKeyboard::isOnMountedDrive (const juce::File& root, const juce::File& item)
+bool FakeKeyboard::isOnDrive (const BootloaderDrive& target, const juce::File& item)
 {
     const std::scoped_lock guard (lock);
-    return script.driveTakesTheFile && state == State::bootloader && root == drive.root
-           && (item == root || item.isAChildOf (root));
+
+    if (target.root == drive.root && ! script.driveTakesTheFile)
+        return false;
+
+    const auto drives = presentDrives();
+    const auto mountedNow = std::find (drives.begin(), drives.end(), target) != drives.end();
+    return mountedNow && target.isMounted() && (item == target.root || item.isAChildOf (target.root));
 }

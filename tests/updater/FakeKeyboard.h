@@ -19,11 +19,37 @@ struct KeyboardScript
     bool restartsWhenImageWritten = true;
     bool portReturnsAfterRestart = true;
     int emptyPortTestsAfterRestart = 0; // port tests after the restart that still see nothing
-    bool anotherDriveStays = false; // after the restart, another bootloader drive is there
+
+    /** The drive present at the start is unplugged and plugged back after the first look at
+        the drives: the same folder, another device.
+    */
+    bool drivePluggedBackAfterFirstLook = false;
+
+    /** The cable is pulled once the drive has taken this many bytes of files: the write that
+        gets there is cut short, later ones fail with EIO, the drive is gone and the keyboard
+        never comes back. Negative: never.
+    */
+    juce::int64 cablePulledAfterBytes = -1;
+
+    /** The drive's syncs from this one on fail with EIO (counting from 1); 0: none fails. */
+    int failingSyncsFrom = 0;
+
+    /** Another RP2 board in its bootloader, beside the keyboard. */
+    enum class OtherBoard
+    {
+        none,
+        mounted, // its drive is mounted all along
+        mountedAfterRequest, // its device is there all along, its drive mounted only after the restart request
+        appearsAfterRequest, // plugged in just after the restart request, at the keyboard's drive's moment
+        appearsAfterRestart // plugged in after the keyboard restarted, and stays
+    };
+
+    OtherBoard otherBoard = OtherBoard::none;
 };
 
 /** A keyboard played through the fake device layer: a serial port, a bootloader drive in a
-    temporary directory, and a restart once the whole image has been written to that drive.
+    temporary directory, and a restart once the whole image has been written to that drive;
+    optionally another board's bootloader drive beside it.
 */
 class FakeKeyboard
 {
@@ -32,6 +58,13 @@ public:
 
     /** Port name while the keyboard runs its firmware. */
     static constexpr const char* portName = "ttyACM7";
+
+    /** Device identities: the keyboard's drive, the same after being plugged back, the other
+        board's drive.
+    */
+    static constexpr const char* driveIdentity = "8:33";
+    static constexpr const char* pluggedBackIdentity = "8:49";
+    static constexpr const char* otherIdentity = "8:17";
 
     const TempDrive drive;
     const TempDrive otherDrive;
@@ -49,13 +82,17 @@ private:
     {
         firmware,
         bootloader,
-        restarted
+        restarted,
+        unplugged
     };
 
     std::string findSerialPort();
-    juce::File findBootloaderDrive();
+    std::vector<BootloaderDrive> listBootloaderDrives();
     bool enterBootloader();
-    bool isOnMountedDrive (const juce::File& root, const juce::File& item);
+    bool isOnDrive (const BootloaderDrive& target, const juce::File& item);
+
+    /** With the lock held: the drives present now. */
+    std::vector<BootloaderDrive> presentDrives() const;
 
     const KeyboardScript script;
     const juce::MemoryBlock expectedImage;
@@ -63,6 +100,8 @@ private:
 
     mutable std::mutex lock;
     State state;
+    bool requestSent = false;
+    int looksAtDrives = 0;
     std::vector<bool> busyAtRequests, busyAtPortTests;
     FakeDevice::ScopedScript device;
 };

@@ -59,6 +59,8 @@ enum class Stage
     downloadStarted, // the first report only
     preparing,
     copying,
+    copyingFirstChunk, // the report of the first chunk only
+    copyingAllButTheLastChunk, // the reports of every chunk but the last
     restarting
 };
 
@@ -118,6 +120,18 @@ inline std::vector<std::string> expectedEvents (std::initializer_list<Stage> sta
             case Stage::copying:
                 addFractions (lines, updating, firmwareImage().getSize(), 32768, true);
                 break;
+
+            case Stage::copyingFirstChunk:
+                lines.push_back (describe (false, updating, 32768.0 / (double) firmwareImage().getSize(), true));
+                break;
+
+            case Stage::copyingAllButTheLastChunk:
+            {
+                const auto before = lines.size();
+                addFractions (lines, updating, firmwareImage().getSize(), 32768, true);
+                lines.resize (juce::jmax (before, lines.size() - 1));
+                break;
+            }
 
             case Stage::restarting:
                 lines.push_back (describe (false, "Restarting the device...", -1.0, true));

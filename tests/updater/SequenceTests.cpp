@@ -21,8 +21,16 @@ TEST (Sequence, NothingPresentEndsWithError1BeforeAnyDownload)
     EXPECT_EQ (describe (updater.events()), expectedEvents ({ Stage::looking }, false, Messages::error1));
     EXPECT_EQ (server.requestCount(), 0);
     EXPECT_EQ (FakeDevice::calls().findSerialPort, 1);
-    EXPECT_EQ (FakeDevice::calls().findBootloaderDrive, 1);
+    EXPECT_EQ (FakeDevice::calls().listBootloaderDrives, 1);
 }
+
+/** What a run leaves on the keyboard's drive. */
+enum class DriveFile
+{
+    none,
+    part, // the start of the image
+    whole
+};
 
 struct OutcomeCase
 {
@@ -31,7 +39,7 @@ struct OutcomeCase
     std::string path;
     std::vector<std::string> expected;
     std::vector<bool> busyAtRestartRequests;
-    bool imageWritten;
+    DriveFile driveFile;
 };
 
 /** GoogleTest shows a case by its name, not as the bytes of the struct. */
@@ -49,6 +57,8 @@ KeyboardScript keyboard (std::function<void (KeyboardScript&)> change = {})
 
     return script;
 }
+
+using OtherBoard = KeyboardScript::OtherBoard;
 
 const std::initializer_list<Stage> wholeRun { Stage::looking, Stage::downloading, Stage::preparing, Stage::copying, Stage::restarting };
 
@@ -75,8 +85,28 @@ TEST_P (SequenceOutcomes, ReportsBusyPhaseAndMessage)
         EXPECT_EQ (FakeDevice::calls().enterBootloaderPorts, std::vector<std::string> { FakeKeyboard::portName });
     }
 
-    EXPECT_EQ (device.imageArrived(), c.imageWritten);
-    EXPECT_EQ (device.drive.image().exists(), c.imageWritten);
+    juce::MemoryBlock written;
+    device.drive.image().loadFileAsData (written);
+
+    switch (c.driveFile)
+    {
+        case DriveFile::none:
+            EXPECT_FALSE (device.drive.image().exists());
+            break;
+
+        case DriveFile::part:
+            EXPECT_GT (written.getSize(), 0u);
+            EXPECT_LT (written.getSize(), firmwareImage().getSize());
+            EXPECT_EQ (memcmp (written.getData(), firmwareImage().getData(), written.getSize()), 0);
+            break;
+
+        case DriveFile::whole:
+            EXPECT_TRUE (device.imageArrived());
+            break;
+    }
+
+    // Firmware never reaches another board.
+    EXPECT_FALSE (device.otherDrive.image().exists());
     EXPECT_FALSE (updater.isBusy());
 }
 
@@ -84,27 +114,84 @@ INSTANTIATE_TEST_SUITE_P (
     Runs,
     SequenceOutcomes,
     ::testing::Values (
-        OutcomeCase { "UpdatedThroughTheSerialPort", keyboard(), "/firmware", expectedEvents (wholeRun, true, Messages::success), { true }, true },
+        OutcomeCase { "UpdatedThroughTheSerialPort", keyboard(), "/firmware", expectedEvents (wholeRun, true, Messages::success), { true }, DriveFile::whole },
         OutcomeCase { "AlreadyInTheBootloader", keyboard ([] (auto& k)
                                                           { k.serialPortAtStart = false; k.driveAtStart = true; }),
                       "/firmware",
                       expectedEvents (wholeRun, true, Messages::success),
                       {},
-                      true },
-        OutcomeCase { "PortAndDriveBothPresentUsesTheDrive", keyboard ([] (auto& k)
-                                                                       { k.driveAtStart = true; }),
-                      "/firmware",
-                      expectedEvents (wholeRun, true, Messages::success),
-                      {},
-                      true },
-        OutcomeCase { "DownloadFails", keyboard(), "/missing", expectedEvents ({ Stage::looking, Stage::downloadStarted }, false, Messages::error2), {}, false },
-        OutcomeCase { "ImageRefused", keyboard(), "/invalid", expectedEvents ({ Stage::looking, Stage::downloadingInvalid }, false, Messages::error3), {}, false },
+                      DriveFile::whole },
+        OutcomeCase { "DownloadFails", keyboard(), "/missing", expectedEvents ({ Stage::looking, Stage::downloadStarted }, false, Messages::error2), {}, DriveFile::none },
+        OutcomeCase { "ImageRefused", keyboard(), "/invalid", expectedEvents ({ Stage::looking, Stage::downloadingInvalid }, false, Messages::error3), {}, DriveFile::none },
         OutcomeCase { "RestartRequestRefused", keyboard ([] (auto& k)
                                                          { k.acceptsRestartRequest = false; }),
                       "/firmware",
                       expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing }, false, Messages::error4),
                       { true },
-                      false }),
+                      DriveFile::none },
+
+        // Another RP2 board in its bootloader beside the keyboard: the keyboard is still asked to
+        // restart, and only its own drive, new after the request, gets the image.
+        OutcomeCase { "PortAndAnotherBoardsDrive", keyboard ([] (auto& k)
+                                                             { k.otherBoard = OtherBoard::mounted; }),
+                      "/firmware",
+                      expectedEvents (wholeRun, true, Messages::success),
+                      { true },
+                      DriveFile::whole },
+        OutcomeCase { "PortAndAnotherBoardMountedOnlyAfterTheRequest", keyboard ([] (auto& k)
+                                                                                 { k.otherBoard = OtherBoard::mountedAfterRequest; }),
+                      "/firmware",
+                      expectedEvents (wholeRun, true, Messages::success),
+                      { true },
+                      DriveFile::whole },
+        // Only the drive written to has to go.
+        OutcomeCase { "AnotherBoardsDriveAppearsAfterTheRestart", keyboard ([] (auto& k)
+                                                                            { k.otherBoard = OtherBoard::appearsAfterRestart; }),
+                      "/firmware",
+                      expectedEvents (wholeRun, true, Messages::success),
+                      { true },
+                      DriveFile::whole },
+
+        // A copy that did not complete ends in Error 6 at once, without waiting for the drive.
+        OutcomeCase { "CopyCannotOpenItsFile", keyboard ([] (auto& k)
+                                                         { k.serialPortAtStart = false; k.driveAtStart = true; k.driveTakesTheFile = false; }),
+                      "/firmware",
+                      expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing }, false, Messages::error6),
+                      {},
+                      DriveFile::none },
+        OutcomeCase { "DrivePluggedBackDuringTheDownload", keyboard ([] (auto& k)
+                                                                     { k.serialPortAtStart = false; k.driveAtStart = true; k.drivePluggedBackAfterFirstLook = true; }),
+                      "/firmware",
+                      expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing }, false, Messages::error6),
+                      {},
+                      DriveFile::none },
+        OutcomeCase { "CablePulledDuringTheCopy", keyboard ([] (auto& k)
+                                                            { k.cablePulledAfterBytes = 40000; }),
+                      "/firmware",
+                      expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing, Stage::copyingFirstChunk }, false, Messages::error6),
+                      { true },
+                      DriveFile::part },
+        OutcomeCase { "ASyncBeforeTheLastFails", keyboard ([] (auto& k)
+                                                           { k.failingSyncsFrom = 2; }),
+                      "/firmware",
+                      expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing, Stage::copyingFirstChunk }, false, Messages::error6),
+                      { true },
+                      DriveFile::part },
+
+        // Only the last sync fails: complete if the drive goes at once, as when the boot ROM
+        // restarts on the last block; otherwise Error 6 after a short wait.
+        OutcomeCase { "LastSyncFailsAndTheDriveGoes", keyboard ([] (auto& k)
+                                                                { k.failingSyncsFrom = 3; }),
+                      "/firmware",
+                      expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing, Stage::copyingAllButTheLastChunk, Stage::restarting }, true, Messages::success),
+                      { true },
+                      DriveFile::whole },
+        OutcomeCase { "LastSyncFailsAndTheDriveStays", keyboard ([] (auto& k)
+                                                                 { k.failingSyncsFrom = 3; k.restartsWhenImageWritten = false; }),
+                      "/firmware",
+                      expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing, Stage::copyingAllButTheLastChunk, Stage::restarting }, false, Messages::error6),
+                      { true },
+                      DriveFile::whole }),
     CaseName());
 
 TEST (Sequence, StoppedDownloadEndsTheRunWithoutAFinish)

@@ -18,6 +18,7 @@ struct SlowOutcomeCase
     KeyboardScript keyboard;
     std::vector<std::string> expected;
     juce::uint32 waitedAtLeastMs;
+    bool imageWritten;
 };
 
 /** GoogleTest shows a case by its name, not as the bytes of the struct. */
@@ -56,6 +57,10 @@ TEST_P (SlowSequenceOutcomes, WaitOutTheLimit)
     // Once the drive has gone, quitting is allowed again while the port is awaited.
     for (auto busy : device.busyAtPortTestsAfterRestart())
         EXPECT_FALSE (busy);
+
+    // Firmware never reaches another board.
+    EXPECT_EQ (device.imageArrived(), c.imageWritten);
+    EXPECT_FALSE (device.otherDrive.image().exists());
 }
 
 INSTANTIATE_TEST_SUITE_P (
@@ -66,22 +71,40 @@ INSTANTIATE_TEST_SUITE_P (
                           keyboard ([] (auto& k)
                                     { k.driveAppearsAfterRequest = false; }),
                           expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing }, false, Messages::error5),
-                          30000 },
-        SlowOutcomeCase { "CopyCannotOpenItsFile",
+                          30000,
+                          false },
+        SlowOutcomeCase { "DriveStaysAfterTheCopy",
                           keyboard ([] (auto& k)
-                                    { k.serialPortAtStart = false; k.driveAtStart = true; k.driveTakesTheFile = false; }),
-                          expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing, Stage::restarting }, false, Messages::error6),
-                          23000 },
-        SlowOutcomeCase { "AnotherBootloaderDriveStays",
-                          keyboard ([] (auto& k)
-                                    { k.anotherDriveStays = true; }),
+                                    { k.restartsWhenImageWritten = false; }),
                           expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing, Stage::copying, Stage::restarting }, false, Messages::error6),
-                          20000 },
+                          20000,
+                          true },
+        // Another board's drive is no stand-in for the keyboard's, whenever it was mounted.
+        SlowOutcomeCase { "OnlyAnotherBoardsDriveIsThere",
+                          keyboard ([] (auto& k)
+                                    { k.driveAppearsAfterRequest = false; k.otherBoard = KeyboardScript::OtherBoard::mounted; }),
+                          expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing }, false, Messages::error5),
+                          30000,
+                          false },
+        SlowOutcomeCase { "AnotherBoardsDeviceMountedAfterTheRequest",
+                          keyboard ([] (auto& k)
+                                    { k.driveAppearsAfterRequest = false; k.otherBoard = KeyboardScript::OtherBoard::mountedAfterRequest; }),
+                          expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing }, false, Messages::error5),
+                          30000,
+                          false },
+        // Two drives new after the request: nothing tells which one is the keyboard.
+        SlowOutcomeCase { "TwoDrivesAppearAfterTheRequest",
+                          keyboard ([] (auto& k)
+                                    { k.otherBoard = KeyboardScript::OtherBoard::appearsAfterRequest; }),
+                          expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing }, false, Messages::error5),
+                          30000,
+                          false },
         SlowOutcomeCase { "PortDoesNotComeBack",
                           keyboard ([] (auto& k)
                                     { k.portReturnsAfterRestart = false; }),
                           expectedEvents ({ Stage::looking, Stage::downloading, Stage::preparing, Stage::copying, Stage::restarting }, true, Messages::notRestarted),
-                          15000 }),
+                          15000,
+                          true }),
     CaseName());
 
 struct StallCase
