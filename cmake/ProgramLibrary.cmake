@@ -34,6 +34,7 @@ add_library (hl73_program INTERFACE)
 target_link_libraries (hl73_program INTERFACE hl73_app hl73_updater)
 
 add_library (hl73_device_linux STATIC
+    device/Rp2BootloaderInfo.cpp
     device/linux/SerialPortDiscovery.cpp
     device/linux/BootloaderEntry.cpp
     device/linux/BootloaderDrive.cpp
