@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/resource.h>
+#ifndef _WIN32
+ #include <signal.h>
+ #include <sys/resource.h>
+#endif
 
 namespace
 {
@@ -156,6 +158,8 @@ TEST (Copy, DriveThatAcceptsTheFileOnALaterAttemptGetsTheWholeImage)
     EXPECT_EQ (contentOf (drive.image()), image);
 }
 
+// A file size limit is how these tests make the drive full; Windows has no such limit.
+#ifndef _WIN32
 class CopyWriteFailures : public ::testing::TestWithParam<CopyCase>
 {
 };
@@ -194,6 +198,7 @@ INSTANTIATE_TEST_SUITE_P (
         // A short chunk waits in the stream's buffer and fails only when flushed.
         CopyCase { "FlushFails", 40000, { 32768.0 / 40000 } }),
     CaseName());
+#endif
 
 struct GoneVolumeCase
 {
