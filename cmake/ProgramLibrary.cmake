@@ -5,7 +5,7 @@
 #   hl73_program  both together (an interface target), the whole program but its device layer
 #
 # The engine calls the device operations through their headers only; whoever links it also links
-# one device implementation: hl73_device_linux in the app, a scriptable fake in the engine's
+# one device implementation: hl73_device (Linux or Windows) in the app, a scriptable fake in the engine's
 # tests. Likewise the screen's tests link a scripted stand-in for the updater instead of
 # hl73_updater.
 
@@ -33,16 +33,34 @@ target_link_libraries (hl73_app PUBLIC hl73_binary_data)
 add_library (hl73_program INTERFACE)
 target_link_libraries (hl73_program INTERFACE hl73_app hl73_updater)
 
-add_library (hl73_device_linux STATIC
-    device/Rp2BootloaderInfo.cpp
-    device/linux/SerialPortDiscovery.cpp
-    device/linux/BootloaderEntry.cpp
-    device/linux/BootloaderDrive.cpp
-    device/linux/SysfsTty.cpp
-    device/linux/MountTable.cpp
-    device/linux/SysfsBlock.cpp)
+# The device layer of the system we build for, as hl73_device. Each system's code lives in its
+# own folder and is compiled only for that system; what both share is in device/.
+if (WIN32)
+    add_library (hl73_device_windows STATIC
+        device/Rp2BootloaderInfo.cpp
+        device/windows/SerialPortDiscovery.cpp
+        device/windows/BootloaderEntry.cpp
+        device/windows/BootloaderDrive.cpp
+        device/windows/BootloaderRequest.cpp
+        device/windows/WindowsDeviceNames.cpp)
+    target_link_libraries (hl73_device_windows PRIVATE setupapi)
+    set (hl73_device_os hl73_device_windows)
+else()
+    add_library (hl73_device_linux STATIC
+        device/Rp2BootloaderInfo.cpp
+        device/linux/SerialPortDiscovery.cpp
+        device/linux/BootloaderEntry.cpp
+        device/linux/BootloaderDrive.cpp
+        device/linux/SysfsTty.cpp
+        device/linux/MountTable.cpp
+        device/linux/SysfsBlock.cpp)
+    set (hl73_device_os hl73_device_linux)
+endif()
 
-target_include_directories (hl73_device_linux PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries (hl73_device_linux
+target_include_directories (${hl73_device_os} PUBLIC "${CMAKE_SOURCE_DIR}")
+target_link_libraries (${hl73_device_os}
     PUBLIC juce_modules
     PRIVATE hl73_warnings)
+
+add_library (hl73_device INTERFACE)
+target_link_libraries (hl73_device INTERFACE ${hl73_device_os})
