@@ -42,7 +42,8 @@ if (WIN32)
         device/windows/BootloaderEntry.cpp
         device/windows/BootloaderDrive.cpp
         device/windows/BootloaderRequest.cpp
-        device/windows/WindowsDeviceNames.cpp)
+        device/windows/WindowsDeviceNames.cpp
+        device/windows/SystemAwake.cpp)
     target_link_libraries (hl73_device_windows PRIVATE setupapi)
     set (hl73_device_os hl73_device_windows)
 else()

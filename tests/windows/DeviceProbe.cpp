@@ -6,10 +6,13 @@
 //   device-probe drives                  "candidate ROOT" per candidate, then "drive ROOT IDENTITY"
 //                                        per bootloader drive ("-" for a root when unmounted)
 //   device-probe on-drive ROOT ITEM      "on" or "off", for the drive listed at ROOT now
+//   device-probe awake                   "held" or "not held": whether Windows granted the request
+//                                        to stay up, and that it is undone again
 
 #include "device/BootloaderDrive.h"
 #include "device/BootloaderEntry.h"
 #include "device/SerialPortDiscovery.h"
+#include "device/SystemAwake.h"
 
 #include <chrono>
 #include <iostream>
@@ -19,7 +22,7 @@ namespace
 {
 int usage()
 {
-    std::cerr << "usage: device-probe find-port | request NAME | drives | on-drive ROOT ITEM\n";
+    std::cerr << "usage: device-probe find-port | request NAME | drives | on-drive ROOT ITEM | awake\n";
     return 2;
 }
 } // namespace
@@ -62,6 +65,19 @@ int main (int argc, char** argv)
             if (drive.root == root)
                 std::cout << (isOnDrive (drive, juce::File (argv[3])) ? "on" : "off") << "\n";
 
+        return 0;
+    }
+
+    if (command == "awake" && argc == 2)
+    {
+        bool held = false;
+
+        {
+            const KeepSystemAwake awake;
+            held = awake.isHeld();
+        }
+
+        std::cout << (held ? "held" : "not held") << "\n";
         return 0;
     }
 

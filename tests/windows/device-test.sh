@@ -55,7 +55,7 @@ add_port()
 map_pty()
 {
     local name_file="$fixture/pty-$1"
-    script -q -e -c "tty > '$name_file'; exec sleep 600" /dev/null </dev/null >/dev/null 2>&1 &
+    script -q -e -c "tty > '$name_file'; exec sleep 300" /dev/null </dev/null >/dev/null 2>&1 &
     pty_holders+=($!)
     for _ in $(seq 100); do
         [ -s "$name_file" ] && break
@@ -200,6 +200,9 @@ case "$case_name" in
         expect_probe "on" on-drive 'E:' 'E:\NEW.UF2'
         expect_probe "on" on-drive 'E:' 'E:'
         expect_probe "off" on-drive 'E:' 'C:\NEW.UF2'
+        ;;
+    system.awake)
+        expect_probe "held" awake
         ;;
     *)
         fail "no such case"
