@@ -173,6 +173,10 @@ case "$case_name" in
         result=$(probe request COM42)
         read -r answer took <<<"$result"
         expect_equal "$answer" "refused"
+        # A device that is not a serial port is refused too.
+        result=$(probe request NUL)
+        read -r answer took <<<"$result"
+        expect_equal "$answer" "refused"
         ;;
     drives.letters)
         add_drive e floppy "$rom_info"
