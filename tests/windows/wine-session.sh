@@ -10,8 +10,9 @@ set -euo pipefail
 [ -f "$HL73_WINE_TEMPLATE/.ready" ] || { echo "wine-session: no template prefix at $HL73_WINE_TEMPLATE (build the wine_template target)" >&2; exit 1; }
 
 export WINEDEBUG=-all
-# No Mono or Gecko: nothing here needs them, and their install prompts would block.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No Mono or Gecko: nothing here needs them, and their install prompts would block. No menu
+# builder: it would copy the installer's Start-menu entries into the Linux desktop's menus.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
 wine_prefix_parent=$(mktemp -d)
