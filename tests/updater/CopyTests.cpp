@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
- #include <signal.h>
- #include <sys/resource.h>
+    #include <signal.h>
+    #include <sys/resource.h>
 #endif
 
 namespace

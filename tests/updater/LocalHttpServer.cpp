@@ -24,11 +24,11 @@ void lingerNot (socket_t socket)
 }
 } // namespace
 #else
- #include <arpa/inet.h>
- #include <netinet/in.h>
- #include <poll.h>
- #include <sys/socket.h>
- #include <unistd.h>
+    #include <arpa/inet.h>
+    #include <netinet/in.h>
+    #include <poll.h>
+    #include <sys/socket.h>
+    #include <unistd.h>
 
 namespace
 {
