@@ -56,5 +56,16 @@ target_link_libraries (${hl73_device_os}
     PUBLIC juce_modules
     PRIVATE hl73_warnings)
 
+# The Windows device layer's decisions (the identity in an instance identifier, port names and
+# paths, which drive letters to try), free of Windows calls: built on every system, so that the
+# Linux test build checks them natively too.
+add_library (hl73_device_windows_rules STATIC device/windows/DeviceRules.cpp)
+target_include_directories (hl73_device_windows_rules PUBLIC "${CMAKE_SOURCE_DIR}")
+target_link_libraries (hl73_device_windows_rules PRIVATE hl73_warnings)
+
+if (WIN32)
+    target_link_libraries (hl73_device_windows PRIVATE hl73_device_windows_rules)
+endif()
+
 add_library (hl73_device INTERFACE)
 target_link_libraries (hl73_device INTERFACE ${hl73_device_os})
