@@ -41,8 +41,6 @@ if (WIN32)
         device/windows/SerialPortDiscovery.cpp
         device/windows/BootloaderEntry.cpp
         device/windows/BootloaderDrive.cpp
-        device/windows/BootloaderRequest.cpp
-        device/windows/WindowsDeviceNames.cpp
         device/windows/SystemAwake.cpp)
     target_link_libraries (hl73_device_windows PRIVATE setupapi)
     set (hl73_device_os hl73_device_windows)
@@ -62,6 +60,19 @@ target_include_directories (${hl73_device_os} PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries (${hl73_device_os}
     PUBLIC juce_modules
     PRIVATE hl73_warnings)
+
+# The Windows device layer's decisions (the identity in an instance identifier, port names and
+# paths, which drive letters to try, volume identity, the request's order), free of Windows calls:
+# built on every system, so that the Linux test build checks them natively too.
+add_library (hl73_device_windows_rules STATIC
+    device/windows/WindowsDeviceNames.cpp
+    device/windows/BootloaderRequest.cpp)
+target_include_directories (hl73_device_windows_rules PUBLIC "${CMAKE_SOURCE_DIR}")
+target_link_libraries (hl73_device_windows_rules PRIVATE hl73_warnings)
+
+if (WIN32)
+    target_link_libraries (hl73_device_windows PRIVATE hl73_device_windows_rules)
+endif()
 
 add_library (hl73_device INTERFACE)
 target_link_libraries (hl73_device INTERFACE ${hl73_device_os})

@@ -24,19 +24,20 @@ case $mode in
     user)
         switch=/CurrentUser
         hive=HKCU
-        dir="$WINEPREFIX/drive_c/users/$USER/AppData/Local/Programs/VelmorHL73Updater"
-        menu="$WINEPREFIX/drive_c/users/$USER/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" ;;
+        dir="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local/Programs/VelmorHL73Updater"
+        menu="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" ;;
     *) fail "unknown mode $mode" ;;
 esac
 
 start_x11
 wine_start_session
 
-# Everything in the prefix before the install, but what Wine itself keeps changing.
+# Everything in the prefix, but what Wine itself keeps changing and the per-user program folder
+# (a known folder of Windows that an install creates when missing and that other programs share).
 snapshot()
 {
     (cd "$WINEPREFIX/drive_c" && find . ! -path './windows/*' ! -path './users/*/Temp*' \
-        ! -path './users/*/AppData/Local/Temp*' | sort)
+        ! -path './users/*/AppData/Local/Temp*' ! -path './users/*/AppData/Local/Programs' | sort)
 }
 snapshot >"$work/before"
 
