@@ -101,8 +101,6 @@ void FirmwareUpdater::run()
     busy = true;
     onProgress ("Preparing the device...", -1.0);
 
-    const juce::String error6 ("Error 6: the update did not complete.\nDo not disconnect the device, and retry.");
-
     if (! portName.empty())
     {
         // Every bootloader device known at the moment of the request, mounted or not, is some
@@ -130,6 +128,7 @@ void FirmwareUpdater::run()
         }
     }
 
+    const juce::String error6 ("Error 6: the update did not complete.\nDo not disconnect the device, and retry.");
     const auto copied = copyFirmwareToDrive (image, drive);
 
     // Part of the image may be in the keyboard's flash: it must not be disconnected.

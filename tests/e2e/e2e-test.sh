@@ -9,8 +9,10 @@ program=$2
 tools=$3
 host=$4
 
-# case: sandbox arguments | closing message | button | flash afterwards | file on the drive |
-#       1200-baud touches seen | downloads
+# case: sandbox arguments | closing message | button | flash afterwards (old, new, or partly new) |
+#       file on the drive (-: none, part: the start of the image) | 1200-baud touches seen | downloads
+# With --other-board, another RP2040 board sits in its bootloader beside the keyboard: whatever
+# the outcome, its flash and its drive must stay untouched.
 cases=(
     "success|--image new.uf2|success|CLOSE|new|new.uf2|1|1"
     "drive-at-start|--image new.uf2 --keyboard --start --keyboard bootloader|success|CLOSE|new|new.uf2|0|1"
@@ -23,6 +25,8 @@ cases=(
     "error-5|--image new.uf2 --keyboard --fault --keyboard no-restart|error_5|RETRY|old|-|1|1"
     "error-6|--image new.uf2 --keyboard --fault --keyboard drive-stays|error_6|RETRY|new|new.uf2|1|1"
     "error-6-read-only|--image new.uf2 --keyboard --fault --keyboard read-only-drive|error_6|RETRY|old|-|1|1"
+    "other-board|--image new.uf2 --other-board|success|CLOSE|new|new.uf2|1|1"
+    "cable-pulled|--image new.uf2 --keyboard --pull-cable-after --keyboard 60000|error_6|RETRY|partly|part|1|1"
 )
 
 check_environment
@@ -67,6 +71,12 @@ done
 [ -n "$row" ] || fail "no case named '$case_name'"
 IFS='|' read -r _ arguments message_name button flash drive_file touches downloads <<<"$row"
 
+if [[ " $arguments " == *" --other-board "* ]]; then
+    head -c 100000 /dev/urandom >"$work/other-board.bin"
+    mkdir -p "$work/sandbox/other-board"
+    cp "$work/other-board.bin" "$work/sandbox/other-board/flash.bin"
+fi
+
 # The file names in the arguments are those in the work folder.
 sandbox_args=()
 for a in $arguments; do
@@ -102,13 +112,29 @@ keyboard=$work/sandbox/keyboard
 case "$flash" in
     old) cmp -s "$keyboard/flash.bin" "$work/old.bin" || fail "the keyboard's flash has changed" ;;
     new) cmp -s -n 100000 "$keyboard/flash.bin" "$work/new.bin" || fail "the keyboard's flash does not hold the new firmware" ;;
+    partly)
+        cmp -s -n 4096 "$keyboard/flash.bin" "$work/new.bin" || fail "the keyboard's flash does not begin with the new firmware"
+        ! cmp -s -n 100000 "$keyboard/flash.bin" "$work/new.bin" || fail "the keyboard's flash holds the whole new firmware"
+        ;;
 esac
 if [ "$drive_file" = - ]; then
     [ -z "$(ls -A "$keyboard/drive" 2>/dev/null)" ] || fail "something was written to the drive: $(ls "$keyboard/drive")"
+elif [ "$drive_file" = part ]; then
+    written=$(ls -A "$keyboard/drive")
+    [ "$written" = VelmorHL73.uf2 ] || fail "the drive holds '$written', not VelmorHL73.uf2 alone"
+    size=$(stat -c %s "$keyboard/drive/VelmorHL73.uf2")
+    [ "$size" -gt 0 ] && [ "$size" -lt "$(stat -c %s "$work/new.uf2")" ] || fail "the drive holds $size bytes, not part of the image"
+    cmp -s -n "$size" "$keyboard/drive/VelmorHL73.uf2" "$work/new.uf2" || fail "the file on the drive is not the start of the one served"
 else
     written=$(ls -A "$keyboard/drive")
     [ "$written" = VelmorHL73.uf2 ] || fail "the drive holds '$written', not VelmorHL73.uf2 alone"
     cmp -s "$keyboard/drive/VelmorHL73.uf2" "$work/$drive_file" || fail "the file on the drive is not the one served"
+fi
+other=$work/sandbox/other-board
+if [ -d "$other" ]; then
+    cmp -s "$other/flash.bin" "$work/other-board.bin" || fail "the other board's flash has changed"
+    [ -z "$(ls -A "$other/drive" 2>/dev/null)" ] || fail "something was written to the other board's drive: $(ls "$other/drive")"
+    grep -q " drive-mounted " "$other/events" || fail "the other board's drive was never mounted"
 fi
 seen=$(count_events touch-1200)
 [ "$seen" = "$touches" ] || fail "the keyboard saw $seen requests to restart, not $touches"

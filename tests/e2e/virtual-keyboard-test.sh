@@ -56,6 +56,25 @@ if [ "${1:-}" = --inside ]; then
             exec 4>&-
             within port_present 3 || fail "the port did not come back"
             ;;
+        cable-pulled)
+            stty -F "$port" 1200
+            within drive_mounted 5 || fail "no drive after the 1200-baud touch"
+            ! dd if="$work/new.uf2" of="$(drive_path)/NEW.UF2" bs=4096 2>/dev/null || fail "the whole image was taken although the cable was pulled"
+            within '! drive_mounted' 2 || fail "the drive stayed after the cable was pulled"
+            sleep 2
+            ! port_present || fail "the port came back after the cable was pulled"
+            ;;
+        other-board)
+            # Another maker's board in its bootloader: its drive is there, under the usual name,
+            # beside the keyboard's port; the keyboard's drive then takes the next name.
+            within drive_mounted 3 || fail "no drive of the other board"
+            [ -f "/media/${USER:-root}/RPI-RP2/INFO_UF2.TXT" ] || fail "the other board's drive is not at RPI-RP2"
+            port_present || fail "no keyboard port beside the other board"
+            [ ! -e /sys/class/tty/ttyACM2 ] || fail "the other board shows a port while in its bootloader"
+            stty -F "$port" 1200
+            within '[ -f "/media/${USER:-root}/RPI-RP21/INFO_UF2.TXT" ]' 5 || fail "the keyboard's drive is not at RPI-RP21"
+            [ "$(grep -c ' fuse.virtual-hl73 ' /proc/self/mountinfo)" = 2 ] || fail "not two drives"
+            ;;
         read-only)
             within drive_mounted 3 || fail "no drive at start for a keyboard in its bootloader"
             ! port_present || fail "a port while in the bootloader"
@@ -82,11 +101,13 @@ head -c -512 "$work/new.uf2" >"$work/broken.uf2"
 "$tools/hl73-uf2" --family 0xE48BFF59 "$work/new.bin" "$work/other-chip.uf2"
 self=$(realpath "${BASH_SOURCE[0]}")
 
-run() # scenario, keyboard arguments...
+run() # scenario, keyboard arguments... (--other-board goes to the sandbox)
 {
     local scenario=$1 args=()
     shift
-    for a in "$@"; do args+=(--keyboard "$a"); done
+    for a in "$@"; do
+        if [ "$a" = --other-board ]; then args+=("$a"); else args+=(--keyboard "$a"); fi
+    done
     rm -rf "$work/sandbox/keyboard"
     "$sandbox" --tools "$tools" --work "$work/sandbox" --host "$host" --status 404 "${args[@]}" \
         -- "$self" --inside "$scenario" "$work" || fail "scenario $scenario (keyboard log: $(tail -n 5 "$work/sandbox/keyboard.log"))"
@@ -97,4 +118,10 @@ cmp -s -n 20000 "$work/sandbox/keyboard/flash.bin" "$work/new.bin" || fail "the 
 cmp -s "$work/sandbox/keyboard/drive/NEW.UF2" "$work/new.uf2" || fail "the drive did not keep the file as written"
 run read-only --start bootloader --fault read-only-drive
 run port-held --fault port-held
+run cable-pulled --pull-cable-after 16384
+cmp -s -n 8192 "$work/sandbox/keyboard/flash.bin" "$work/new.bin" || fail "the flash does not begin with the blocks taken before the cable was pulled"
+! cmp -s -n 20000 "$work/sandbox/keyboard/flash.bin" "$work/new.bin" || fail "the flash holds the whole image although the cable was pulled"
+rm -rf "$work/sandbox/other-board"
+run other-board --other-board
+[ -z "$(ls -A "$work/sandbox/other-board/drive")" ] || fail "something reached the other board's drive"
 echo PASS

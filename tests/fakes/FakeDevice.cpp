@@ -4,13 +4,10 @@
 #include "device/BootloaderEntry.h"
 #include "device/SerialPortDiscovery.h"
 
-#include <atomic>
-#include <climits>
-#include <cstdlib>
-#include <mutex>
+#include "FileFaultHooks.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
+#include <atomic>
+#include <mutex>
 
 namespace FakeDevice
 {
@@ -20,7 +17,7 @@ std::mutex lock;
 Hooks hooks;
 Calls counts;
 FileFaults faults;
-std::string faultFolder; // the real path of faults.root, with a trailing slash
+std::string faultFolder; // the canonical path of faults.root, with a trailing separator
 bool failureSeen = false;
 std::atomic<bool> faultsScripted { false };
 
@@ -33,14 +30,6 @@ Hook take (Hook Hooks::*hook, int Calls::*counter)
     return hooks.*hook;
 }
 
-std::string pathOfDescriptor (int fd)
-{
-    char path[PATH_MAX] = {};
-    const auto link = "/proc/self/fd/" + std::to_string (fd);
-    const auto length = ::readlink (link.c_str(), path, sizeof (path) - 1);
-    return length > 0 ? std::string (path, (size_t) length) : std::string();
-}
-
 /** With the lock held: the failure callback, the first time only. */
 std::function<void()> takeFirstFailureCallback()
 {
@@ -51,92 +40,10 @@ std::function<void()> takeFirstFailureCallback()
     return faults.onFirstFailure;
 }
 
-/** Runs the callback (if any) without disturbing errno. */
-void notify (const std::function<void()>& callback)
+/** With the lock held: true when the file lies below the scripted folder. */
+bool isFaulty (const std::string& filePath)
 {
-    if (! callback)
-        return;
-
-    const auto savedErrno = errno;
-    callback();
-    errno = savedErrno;
-}
-
-/** What a write or a sync of a descriptor may do under the scripted faults. */
-struct Interception
-{
-    bool affected = false;
-    size_t allowedBytes = 0;
-    bool fails = false;
-    int errorNumber = 0;
-    std::function<void()> onFailure;
-};
-
-Interception interceptWrite (int fd, size_t count)
-{
-    Interception result;
-    result.allowedBytes = count;
-
-    if (! faultsScripted.load())
-        return result;
-
-    const auto path = pathOfDescriptor (fd);
-    const std::scoped_lock guard (lock);
-
-    if (faultFolder.empty() || path.rfind (faultFolder, 0) != 0)
-        return result;
-
-    result.affected = true;
-
-    if (faults.bytesTaken >= 0)
-    {
-        const auto left = (size_t) juce::jmax ((juce::int64) 0, faults.bytesTaken - counts.bytesWritten);
-
-        if (count > left)
-        {
-            result.allowedBytes = left;
-            result.fails = left == 0;
-            result.errorNumber = faults.errorNumber;
-            result.onFailure = takeFirstFailureCallback();
-        }
-    }
-
-    return result;
-}
-
-void countWritten (ssize_t written)
-{
-    if (written <= 0)
-        return;
-
-    const std::scoped_lock guard (lock);
-    counts.bytesWritten += written;
-}
-
-Interception interceptSync (int fd)
-{
-    Interception result;
-
-    if (! faultsScripted.load())
-        return result;
-
-    const auto path = pathOfDescriptor (fd);
-    const std::scoped_lock guard (lock);
-
-    if (faultFolder.empty() || path.rfind (faultFolder, 0) != 0)
-        return result;
-
-    result.affected = true;
-    ++counts.syncs;
-
-    if (faults.failingSyncsFrom > 0 && counts.syncs >= faults.failingSyncsFrom)
-    {
-        result.fails = true;
-        result.errorNumber = faults.errorNumber;
-        result.onFailure = takeFirstFailureCallback();
-    }
-
-    return result;
+    return ! faultFolder.empty() && filePath.rfind (faultFolder, 0) == 0;
 }
 } // namespace
 
@@ -153,9 +60,7 @@ void script (Hooks newHooks)
 
 void scriptFileFaults (FileFaults newFaults)
 {
-    char* real = ::realpath (newFaults.root.getFullPathName().toRawUTF8(), nullptr);
-    const std::string folder = real != nullptr ? std::string (real) + "/" : std::string();
-    std::free (real);
+    const auto folder = FileFaultHooks::canonicalFolderPath (newFaults.root);
 
     const std::scoped_lock guard (lock);
     faults = std::move (newFaults);
@@ -186,6 +91,70 @@ ScopedScript::~ScopedScript()
 {
     reset();
 }
+namespace FileFaultHooks
+{
+bool isScripted()
+{
+    return faultsScripted.load();
+}
+
+Decision beforeWrite (const std::string& filePath, size_t count)
+{
+    Decision decision;
+    const std::scoped_lock guard (lock);
+
+    if (! isFaulty (filePath))
+        return decision;
+
+    decision.affected = true;
+    decision.allowedBytes = count;
+
+    if (faults.bytesTaken >= 0)
+    {
+        const auto left = (size_t) juce::jmax ((juce::int64) 0, faults.bytesTaken - counts.bytesWritten);
+
+        if (count > left)
+        {
+            decision.allowedBytes = left;
+            decision.fails = left == 0;
+            decision.errorNumber = faults.errorNumber;
+            decision.onFailure = takeFirstFailureCallback();
+        }
+    }
+
+    return decision;
+}
+
+void afterWrite (juce::int64 written)
+{
+    if (written <= 0)
+        return;
+
+    const std::scoped_lock guard (lock);
+    counts.bytesWritten += written;
+}
+
+Decision beforeSync (const std::string& filePath)
+{
+    Decision decision;
+    const std::scoped_lock guard (lock);
+
+    if (! isFaulty (filePath))
+        return decision;
+
+    decision.affected = true;
+    ++counts.syncs;
+
+    if (faults.failingSyncsFrom > 0 && counts.syncs >= faults.failingSyncsFrom)
+    {
+        decision.fails = true;
+        decision.errorNumber = faults.errorNumber;
+        decision.onFailure = takeFirstFailureCallback();
+    }
+
+    return decision;
+}
+} // namespace FileFaultHooks
 } // namespace FakeDevice
 
 using namespace FakeDevice;
@@ -226,41 +195,4 @@ bool isOnDrive (const BootloaderDrive& drive, const juce::File& item)
 {
     const auto hook = take (&Hooks::isOnDrive, &Calls::isOnDrive);
     return hook ? hook (drive, item) : false;
-}
-
-// The C library's write and fsync, as the program under test calls them (JUCE's file streams
-// among others). Calls on anything but a file below the scripted folder go straight to the
-// system; the others fail or are cut short as scripted.
-extern "C" ssize_t write (int fd, const void* data, size_t count)
-{
-    const auto interception = interceptWrite (fd, count);
-
-    if (interception.fails)
-    {
-        notify (interception.onFailure);
-        errno = interception.errorNumber;
-        return -1;
-    }
-
-    const auto written = (ssize_t)::syscall (SYS_write, fd, data, interception.allowedBytes);
-
-    if (interception.affected)
-        countWritten (written);
-
-    notify (interception.onFailure);
-    return written;
-}
-
-extern "C" int fsync (int fd)
-{
-    const auto interception = interceptSync (fd);
-
-    if (interception.fails)
-    {
-        notify (interception.onFailure);
-        errno = interception.errorNumber;
-        return -1;
-    }
-
-    return (int) ::syscall (SYS_fsync, fd);
 }

@@ -194,6 +194,45 @@ INSTANTIATE_TEST_SUITE_P (
                       DriveFile::whole }),
     CaseName());
 
+// Without the keyboard's port, the first mounted bootloader drive is taken for the keyboard stuck
+// in its bootloader, and only that one gets the image.
+TEST (Sequence, WithoutThePortTheFirstMountedDriveIsUsed)
+{
+    MakerServer server;
+    TestUpdater updater;
+    updater.firmwareUrl = server.url ("/firmware");
+    TempDrive first, second;
+
+    // The keyboard restarts once its file is there: its drive goes and its port comes back.
+    const auto restarted = [&first]
+    { return first.image().existsAsFile(); };
+
+    FakeDevice::Hooks hooks;
+    hooks.findSerialPort = [&]
+    { return restarted() ? std::string (FakeKeyboard::portName) : std::string(); };
+    hooks.listBootloaderDrives = [&]
+    {
+        std::vector<BootloaderDrive> drives { { "8:0", {} } }; // a device with no volume mounted
+
+        if (! restarted())
+            drives.push_back ({ "8:33", first.root });
+
+        drives.push_back ({ "8:17", second.root });
+        return drives;
+    };
+    hooks.isOnDrive = [] (const BootloaderDrive& drive, const juce::File& item)
+    { return item == drive.root || item.isAChildOf (drive.root); };
+    const FakeDevice::ScopedScript device (hooks);
+
+    ASSERT_TRUE (updater.runToEnd());
+
+    EXPECT_EQ (describe (updater.events()), expectedEvents (wholeRun, true, Messages::success));
+    EXPECT_EQ (FakeDevice::calls().enterBootloader, 0);
+    juce::MemoryBlock written;
+    EXPECT_TRUE (first.image().loadFileAsData (written) && written == firmwareImage());
+    EXPECT_FALSE (second.image().exists());
+}
+
 TEST (Sequence, StoppedDownloadEndsTheRunWithoutAFinish)
 {
     MakerServer server;

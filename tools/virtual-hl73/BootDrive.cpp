@@ -179,12 +179,23 @@ struct BootDrive::Operations
         const std::lock_guard<std::mutex> guard (drive.lock);
         const auto found = drive.files.find (keyOf (path));
 
+        if (drive.cablePulled)
+            return -EIO;
+
         if (found == drive.files.end())
             return -ENOENT;
 
         if (found->second.fromRom)
             return -EACCES;
 
+        if (const auto limit = drive.options.cablePulledAfterBytes; limit && drive.bytesTaken + size > *limit)
+        {
+            drive.cablePulled = true;
+            drive.onEvent ("cable-pulled after " + std::to_string (drive.bytesTaken) + " bytes");
+            return -EIO;
+        }
+
+        drive.bytesTaken += size;
         auto& data = found->second.data;
         const auto start = static_cast<std::size_t> (offset);
 
@@ -273,8 +284,15 @@ struct BootDrive::Operations
         return 0;
     }
 
-    static int fsync (const char*, int, fuse_file_info*) { return 0; }
-    static int flush (const char*, fuse_file_info*) { return 0; }
+    static int fsync (const char*, int, fuse_file_info*) { return isGone() ? -EIO : 0; }
+    static int flush (const char*, fuse_file_info*) { return isGone() ? -EIO : 0; }
+
+    static bool isGone()
+    {
+        auto& drive = self();
+        const std::lock_guard<std::mutex> guard (drive.lock);
+        return drive.cablePulled;
+    }
     static int chmod (const char*, mode_t, fuse_file_info*) { return 0; }
     static int chown (const char*, uid_t, gid_t, fuse_file_info*) { return 0; }
     static int utimens (const char*, const struct timespec*, fuse_file_info*) { return 0; }
@@ -453,6 +471,12 @@ std::optional<std::chrono::steady_clock::time_point> BootDrive::getCompletionTim
 {
     const std::lock_guard<std::mutex> guard (lock);
     return completionTime;
+}
+
+bool BootDrive::isCablePulled() const
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    return cablePulled;
 }
 
 std::map<std::string, std::vector<uint8_t>> BootDrive::getWrittenFiles() const

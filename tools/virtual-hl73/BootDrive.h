@@ -33,6 +33,11 @@ public:
 
         /** Bytes per second that a write proceeds at; 0 for no limit. */
         std::size_t bytesPerSecond = 0;
+
+        /** The cable is pulled once the drive has taken this many bytes of files: the write
+            that would go beyond fails with EIO, and so does every later use of the drive.
+        */
+        std::optional<std::size_t> cablePulledAfterBytes;
     };
 
     /** Reports something worth a line in the keyboard's event log. Called on the drive's thread. */
@@ -54,6 +59,9 @@ public:
 
     /** When the boot ROM had every block of its transfer; empty until then. */
     std::optional<std::chrono::steady_clock::time_point> getCompletionTime() const;
+
+    /** True once the cable has been pulled (Options::cablePulledAfterBytes). */
+    bool isCablePulled() const;
 
     /** The files written onto the drive, by name, with their content. */
     std::map<std::string, std::vector<uint8_t>> getWrittenFiles() const;
@@ -79,6 +87,8 @@ private:
     mutable std::mutex lock;
     std::map<std::string, File> files;
     std::optional<std::chrono::steady_clock::time_point> completionTime;
+    std::size_t bytesTaken = 0;
+    bool cablePulled = false;
 
     struct fuse* fuse = nullptr;
     int wakeFd = -1;

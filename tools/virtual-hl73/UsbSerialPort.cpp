@@ -16,8 +16,8 @@ namespace fs = std::filesystem;
 
 namespace
 {
-// Where a keyboard on the second port of the first root hub would sit.
-const char* const usbDevicePath = "devices/pci0000:00/0000:00:14.0/usb1/1-2";
+// The first root hub; the device's port names its folder below.
+const char* const rootHubPath = "devices/pci0000:00/0000:00:14.0/usb1";
 
 void writeText (const fs::path& path, const std::string& text)
 {
@@ -25,10 +25,11 @@ void writeText (const fs::path& path, const std::string& text)
 }
 } // namespace
 
-UsbSerialPort::UsbSerialPort (std::string sysfsRootToUse, std::string devDirToUse, std::string ttyNameToUse)
+UsbSerialPort::UsbSerialPort (std::string sysfsRootToUse, std::string devDirToUse, std::string ttyNameToUse, UsbDevice deviceToShow)
     : sysfsRoot (std::move (sysfsRootToUse))
     , devDir (std::move (devDirToUse))
     , ttyName (std::move (ttyNameToUse))
+    , device (std::move (deviceToShow))
 {
 }
 
@@ -67,12 +68,14 @@ bool UsbSerialPort::plugIn (std::string& error)
     ::cfsetospeed (&settings, B9600);
     ::tcsetattr (master, TCSANOW, &settings);
 
+    const auto usbDevicePath = fs::path (rootHubPath) / device.port;
     const fs::path usbDevice = fs::path (sysfsRoot) / usbDevicePath;
-    const fs::path interface = usbDevice / "1-2:1.0";
+    const fs::path interface = usbDevice / (device.port + ":1.0");
+    const fs::path dataInterface = usbDevice / (device.port + ":1.1");
     const fs::path ttyDir = interface / "tty" / ttyName;
     std::error_code failure;
     fs::create_directories (ttyDir, failure);
-    fs::create_directories (usbDevice / "1-2:1.1", failure);
+    fs::create_directories (dataInterface, failure);
 
     if (failure)
     {
@@ -81,25 +84,25 @@ bool UsbSerialPort::plugIn (std::string& error)
         return false;
     }
 
-    writeText (usbDevice / "idVendor", "16d0\n");
-    writeText (usbDevice / "idProduct", "13a1\n");
-    writeText (usbDevice / "manufacturer", "Kestrelworks\n");
-    writeText (usbDevice / "product", "VELMOR HL73\n");
-    writeText (usbDevice / "serial", "E6614C311B4E7A2F\n");
+    writeText (usbDevice / "idVendor", device.vendorId + "\n");
+    writeText (usbDevice / "idProduct", device.productId + "\n");
+    writeText (usbDevice / "manufacturer", device.manufacturer + "\n");
+    writeText (usbDevice / "product", device.product + "\n");
+    writeText (usbDevice / "serial", device.serial + "\n");
     writeText (usbDevice / "busnum", "1\n");
     writeText (usbDevice / "devnum", "7\n");
     writeText (usbDevice / "bDeviceClass", "ef\n");
     writeText (interface / "bInterfaceClass", "02\n");
     writeText (interface / "bInterfaceNumber", "00\n");
-    writeText (usbDevice / "1-2:1.1" / "bInterfaceClass", "0a\n");
-    writeText (usbDevice / "1-2:1.1" / "bInterfaceNumber", "01\n");
+    writeText (dataInterface / "bInterfaceClass", "0a\n");
+    writeText (dataInterface / "bInterfaceNumber", "01\n");
     writeText (ttyDir / "dev", "166:0\n");
     writeText (ttyDir / "uevent", "MAJOR=166\nMINOR=0\nDEVNAME=" + ttyName + "\n");
-    fs::create_directory_symlink ("../../../1-2:1.0", ttyDir / "device", failure);
+    fs::create_directory_symlink (fs::path ("../../..") / (device.port + ":1.0"), ttyDir / "device", failure);
 
     const auto classDir = fs::path (sysfsRoot) / "class" / "tty";
     fs::create_directories (classDir, failure);
-    fs::create_directory_symlink (fs::path ("../..") / usbDevicePath / "1-2:1.0" / "tty" / ttyName, classDir / ttyName, failure);
+    fs::create_directory_symlink (fs::path ("../..") / usbDevicePath / (device.port + ":1.0") / "tty" / ttyName, classDir / ttyName, failure);
 
     if (failure)
     {
@@ -137,7 +140,7 @@ void UsbSerialPort::unplug()
 
     std::error_code ignored;
     fs::remove (fs::path (sysfsRoot) / "class" / "tty" / ttyName, ignored);
-    fs::remove_all (fs::path (sysfsRoot) / usbDevicePath, ignored);
+    fs::remove_all (fs::path (sysfsRoot) / rootHubPath / device.port, ignored);
 
     if (nodeMounted)
         ::umount2 (getNodePath().c_str(), MNT_DETACH);

@@ -2,9 +2,17 @@
 
 #include <string>
 
-/** The keyboard's CDC-ACM serial port as Linux shows it: a pty whose other end stands at
+/** What a USB device says about itself, and where it is plugged in. */
+struct UsbDevice
+{
+    std::string port = "1-2"; ///< the port of the first root hub, as sysfs names the device
+    std::string vendorId = "16d0", productId = "13a1";
+    std::string manufacturer = "Kestrelworks", product = "VELMOR HL73", serial = "E6614C311B4E7A2F";
+};
+
+/** A board's CDC-ACM serial port as Linux shows it: a pty whose other end stands at
     <dev>/<name>, and a sysfs entry <sysfs>/class/tty/<name> that leads through the USB interface
-    to a USB device with the keyboard's identity.
+    to a USB device with the board's identity (the keyboard's, unless told otherwise).
 */
 class UsbSerialPort
 {
@@ -12,7 +20,7 @@ public:
     /** A port named `ttyNameToUse` (e.g. ttyACM0) that will appear under `sysfsRootToUse` and
         `devDirToUse`; not plugged in yet.
     */
-    UsbSerialPort (std::string sysfsRootToUse, std::string devDirToUse, std::string ttyNameToUse);
+    UsbSerialPort (std::string sysfsRootToUse, std::string devDirToUse, std::string ttyNameToUse, UsbDevice deviceToShow = {});
 
     /** Unplugs the port if it is there. */
     ~UsbSerialPort();
@@ -41,6 +49,7 @@ public:
 
 private:
     std::string sysfsRoot, devDir, ttyName;
+    UsbDevice device;
     int master = -1, holder = -1;
     bool nodeMounted = false;
 };

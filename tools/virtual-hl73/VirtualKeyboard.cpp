@@ -18,6 +18,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -38,6 +39,10 @@ const char* const usage =
     "  --start MODE         serial (default), bootloader (already in its bootloader) or absent\n"
     "  --fault FAULT        no-restart, drive-stays, no-port-back, port-held, read-only-drive\n"
     "                       (may be given more than once)\n"
+    "  --pull-cable-after N the cable is pulled once the drive has taken N bytes of files: that\n"
+    "                       write and later ones fail with EIO, the drive goes, the port never returns\n"
+    "  --board BOARD        keyboard (default), or other: another maker's RP2040 board, whose port\n"
+    "                       (if it ever shows) is a Raspberry Pi Pico's, 2e8a:000a on USB port 1-5\n"
     "  --restart-ms N       from the 1200-baud touch to the drive's appearance (default 800)\n"
     "  --reboot-ms N        from the last block to the drive's departure (default 1000, as the boot ROM)\n"
     "  --enumerate-ms N     from the drive's departure to the port's return (default 700)\n"
@@ -51,6 +56,8 @@ struct Options
     std::set<std::string> faults;
     int restartMs = 800, rebootMs = 1000, enumerateMs = 700;
     std::size_t driveRate = 0;
+    std::optional<std::size_t> cablePulledAfterBytes;
+    UsbDevice usbDevice;
 
     bool has (const std::string& fault) const { return faults.count (fault) != 0; }
 };
@@ -115,6 +122,12 @@ Options parseOptions (int argc, char** argv)
             options.enumerateMs = static_cast<int> (number());
         else if (option == "--drive-rate")
             options.driveRate = static_cast<std::size_t> (number());
+        else if (option == "--pull-cable-after")
+            options.cablePulledAfterBytes = static_cast<std::size_t> (number());
+        else if (option == "--board" && value == "keyboard")
+            options.usbDevice = {};
+        else if (option == "--board" && value == "other")
+            options.usbDevice = { "1-5", "2e8a", "000a", "Raspberry Pi", "Pico", "E660583883443C2F" };
         else
             fail ("unknown option or value: " + option + " " + value + "\n" + usage);
     }
@@ -144,7 +157,7 @@ class VirtualKeyboard
 public:
     explicit VirtualKeyboard (Options optionsToUse)
         : options (std::move (optionsToUse))
-        , port (options.sysfsRoot, options.devDir, options.ttyName)
+        , port (options.sysfsRoot, options.devDir, options.ttyName, options.usbDevice)
     {
         fs::create_directories (options.stateDir);
         events.open (options.stateDir / "events", std::ios::app);
@@ -220,7 +233,13 @@ private:
                 break;
 
             case State::bootloader:
-                if (const auto completed = drive->getCompletionTime())
+                if (drive->isCablePulled())
+                {
+                    removeDrive();
+                    log ("port-not-back");
+                    state = State::gone;
+                }
+                else if (const auto completed = drive->getCompletionTime())
                 {
                     if (options.has ("drive-stays"))
                     {
@@ -285,7 +304,7 @@ private:
     {
         rom = std::make_unique<BootRom> (flash);
         drive = std::make_unique<BootDrive> (*rom,
-                                             BootDrive::Options { options.drivePath, options.has ("read-only-drive"), options.driveRate },
+                                             BootDrive::Options { options.drivePath, options.has ("read-only-drive"), options.driveRate, options.cablePulledAfterBytes },
                                              [this] (const std::string& event)
                                              { log (event); });
         std::string error;
