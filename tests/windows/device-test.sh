@@ -197,6 +197,10 @@ case "$case_name" in
         [[ "$candidates" == *"E:\\ "* && "$candidates" == *"H:\\ "* && "$candidates" == *"I:\\ "* ]] || fail "candidates: $candidates"
         [[ "$candidates" != *"F:"* && "$candidates" != *"G:"* ]] || fail "a network or optical drive is a candidate: $candidates"
         expect_equal "$drives" "E: M: "
+        # Each known by an identity of its own, so that a drive present before the request is
+        # never taken for the keyboard's.
+        identities=$(grep '^drive' <<<"$listing" | cut -d' ' -f3- | sort -u | grep -c .)
+        expect_equal "$identities" "2"
         ;;
     drives.on_drive)
         add_drive e floppy "$rom_info"
