@@ -1,5 +1,5 @@
 # The program itself: only the entry point is compiled here; everything else comes from
-# hl73_program and the Linux device layer.
+# hl73_program and the device layer of the target system.
 
 juce_add_gui_app (VelmorHL73Updater
     PRODUCT_NAME "VelmorHL73Updater"
@@ -15,8 +15,12 @@ target_sources (VelmorHL73Updater PRIVATE app/Main.cpp)
 target_link_libraries (VelmorHL73Updater PRIVATE
     hl73_app
     hl73_updater
-    hl73_device_linux
+    hl73_device
     hl73_warnings)
 
 set_target_properties (VelmorHL73Updater PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+
+if (WIN32)
+    include (WindowsResources)
+endif()

@@ -18,6 +18,9 @@ struct BootloaderDrive
         Linux: the block device number as "major:minor" in decimal, exactly as
         /proc/self/mountinfo prints it (the partition's number for a partitioned disk; a FUSE
         volume's anonymous 0:NN).
+
+        Windows: the volume GUID path (\\?\Volume{...}\); for a volume that has none, its drive
+        letter with its volume serial number. A volume of which Windows gives neither is not listed.
     */
     std::string identity;
 

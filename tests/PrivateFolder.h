@@ -5,7 +5,11 @@
 #include <stdexcept>
 #include <string>
 
-#include <stdlib.h>
+#ifdef _WIN32
+    #include <direct.h>
+#else
+    #include <stdlib.h>
+#endif
 
 /** A new folder under the temporary folder that belongs to this test alone, deleted with
     everything in it. ctest runs many test processes side by side: the folder is made with
@@ -28,6 +32,19 @@ public:
 private:
     static juce::File make (const std::string& prefix)
     {
+#ifdef _WIN32
+        // No mkdtemp on Windows; _wmkdir likewise fails rather than take a name that exists.
+        for (int attempt = 0; attempt < 100; ++attempt)
+        {
+            const auto candidate = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                                       .getChildFile (prefix + "." + juce::Uuid().toString().substring (0, 12).toStdString());
+
+            if (::_wmkdir (candidate.getFullPathName().toWideCharPointer()) == 0)
+                return candidate;
+        }
+
+        throw std::runtime_error ("cannot create a private folder for " + prefix);
+#else
         auto pattern = juce::File::getSpecialLocation (juce::File::tempDirectory)
                            .getChildFile (prefix + ".XXXXXX")
                            .getFullPathName()
@@ -37,6 +54,7 @@ private:
             throw std::runtime_error ("cannot create a private folder from " + pattern);
 
         return juce::File (pattern);
+#endif
     }
 
     juce::File folder;

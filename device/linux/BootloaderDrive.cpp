@@ -5,7 +5,6 @@
 #include "device/linux/SysfsBlock.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -21,17 +20,6 @@ namespace
 const char* const mountInfoPath = "/proc/self/mountinfo";
 const char* const sysDir = "/sys";
 
-// The boot ROM's file is three short lines; a large file of that name on some other disk
-// is not it, and must not be read whole on every poll.
-constexpr std::size_t maxInfoFileSize = 64 * 1024;
-
-std::string toLower (std::string text)
-{
-    std::transform (text.begin(), text.end(), text.begin(), [] (unsigned char c)
-                    { return static_cast<char> (std::tolower (c)); });
-    return text;
-}
-
 // Shared scratch folders (/dev/shm, /run/lock, /tmp: writable by anyone, sticky) let any user
 // plant an INFO_UF2.TXT and have the firmware written there; a boot ROM's drive is never one. A
 // FAT drive mounted with umask=000 is writable by anyone too, but FAT has no sticky bit.
@@ -46,12 +34,6 @@ bool sameDevice (const struct stat& info, const MountEntry& mount)
     return major (info.st_dev) == mount.deviceMajor && minor (info.st_dev) == mount.deviceMinor;
 }
 } // namespace
-
-bool namesRp2Bootloader (const std::string& infoText)
-{
-    const auto text = toLower (infoText);
-    return text.find ("raspberry pi") != std::string::npos || text.find ("rp2") != std::string::npos;
-}
 
 bool holdsRp2BootloaderInfo (const std::string& root)
 {
@@ -69,7 +51,7 @@ bool holdsRp2BootloaderInfo (const std::string& root)
 
     if (::fstat (fd, &info) == 0 && S_ISREG (info.st_mode))
     {
-        text.resize (maxInfoFileSize);
+        text.resize (maxUf2InfoFileSize);
         std::size_t filled = 0;
 
         while (filled < text.size())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/BootloaderDrive.h"
+#include "device/Rp2BootloaderInfo.h"
 
 #include <juce_core/juce_core.h>
 
@@ -9,11 +10,6 @@
 
 namespace mounts
 {
-
-/** True when the text of an INFO_UF2.TXT names the RP2040's bootloader: it contains
-    "Raspberry Pi" or "RP2" in any letter case.
-*/
-bool namesRp2Bootloader (const std::string& infoText);
 
 /** True when the folder holds a regular file INFO_UF2.TXT whose text names the RP2040's
     bootloader. Folders, devices and pipes of that name do not count.

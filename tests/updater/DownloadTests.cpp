@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <mutex>
-#include <sys/socket.h>
 
 namespace
 {
@@ -222,7 +221,7 @@ TEST (Download, NoServerFailsAfterTheFirstReportOnly)
     juce::URL url;
 
     {
-        const RawHttpServer closedAgain ([] (int, const std::atomic<bool>&) {});
+        const RawHttpServer closedAgain ([] (socket_t, const std::atomic<bool>&) {});
         url = closedAgain.url ("/firmware");
     }
 
@@ -253,17 +252,14 @@ class BrokenResponses : public ::testing::TestWithParam<BrokenResponseCase>
 
 TEST_P (BrokenResponses, Fail)
 {
-    const auto respond = [c = GetParam()] (int socket, const std::atomic<bool>&)
+    const auto respond = [c = GetParam()] (socket_t socket, const std::atomic<bool>&)
     {
         RawHttpServer::send (socket, c.response);
         juce::Thread::sleep (300);
         RawHttpServer::send (socket, c.afterPause);
 
         if (c.reset)
-        {
-            const linger abort { 1, 0 };
-            setsockopt (socket, SOL_SOCKET, SO_LINGER, &abort, sizeof (abort));
-        }
+            RawHttpServer::resetOnClose (socket);
     };
 
     const RawHttpServer server (respond);

@@ -1,13 +1,56 @@
 #include "LocalHttpServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <stdexcept>
+
+// The few socket calls the raw server makes, on either system's sockets. (On Windows httplib.h
+// has brought in Winsock and started it.)
+#ifdef _WIN32
+namespace
+{
+using SocketLength = int;
+const socket_t noSocket = INVALID_SOCKET;
+
+socket_t openSocket() { return ::socket (AF_INET, SOCK_STREAM, 0); }
+socket_t acceptConnection (socket_t listener) { return ::accept (listener, nullptr, nullptr); }
+void closeSocket (socket_t socket) { ::closesocket (socket); }
+int pollSocket (pollfd& entry, int timeoutMs) { return ::WSAPoll (&entry, 1, timeoutMs); }
+long long sendSome (socket_t socket, const char* data, size_t size) { return ::send (socket, data, (int) size, 0); }
+long long receiveSome (socket_t socket, char* buffer, size_t size) { return ::recv (socket, buffer, (int) size, 0); }
+
+void lingerNot (socket_t socket)
+{
+    const linger abort { 1, 0 };
+    ::setsockopt (socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*> (&abort), sizeof (abort));
+}
+} // namespace
+#else
+    #include <arpa/inet.h>
+    #include <netinet/in.h>
+    #include <poll.h>
+    #include <sys/socket.h>
+    #include <unistd.h>
+
+namespace
+{
+using SocketLength = socklen_t;
+const socket_t noSocket = -1;
+
+socket_t openSocket() { return ::socket (AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+socket_t acceptConnection (socket_t listener) { return ::accept4 (listener, nullptr, nullptr, SOCK_CLOEXEC); }
+void closeSocket (socket_t socket) { ::close (socket); }
+int pollSocket (pollfd& entry, int timeoutMs) { return ::poll (&entry, 1, timeoutMs); }
+// A peer that has gone must not end the test process with SIGPIPE.
+long long sendSome (socket_t socket, const char* data, size_t size) { return ::send (socket, data, size, MSG_NOSIGNAL); }
+long long receiveSome (socket_t socket, char* buffer, size_t size) { return ::recv (socket, buffer, size, 0); }
+
+void lingerNot (socket_t socket)
+{
+    const linger abort { 1, 0 };
+    ::setsockopt (socket, SOL_SOCKET, SO_LINGER, &abort, sizeof (abort));
+}
+} // namespace
+#endif
 
 LocalHttpServer::LocalHttpServer (const std::function<void (httplib::Server&)>& addRoutes)
 {
@@ -60,14 +103,14 @@ juce::URL LocalHttpServer::url (const std::string& path) const
 RawHttpServer::RawHttpServer (Handler handlerToUse)
     : handler (std::move (handlerToUse))
 {
-    listener = ::socket (AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener = openSocket();
 
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl (INADDR_LOOPBACK);
-    socklen_t length = sizeof (address);
+    SocketLength length = sizeof (address);
 
-    if (listener < 0
+    if (listener == noSocket
         || ::bind (listener, reinterpret_cast<sockaddr*> (&address), sizeof (address)) != 0
         || ::listen (listener, 8) != 0
         || ::getsockname (listener, reinterpret_cast<sockaddr*> (&address), &length) != 0)
@@ -82,7 +125,7 @@ RawHttpServer::~RawHttpServer()
 {
     stopping = true;
     thread.join();
-    ::close (listener);
+    closeSocket (listener);
 }
 
 juce::URL RawHttpServer::url (const std::string& path) const
@@ -90,13 +133,13 @@ juce::URL RawHttpServer::url (const std::string& path) const
     return juce::URL ("http://127.0.0.1:" + juce::String (port) + juce::String (path));
 }
 
-void RawHttpServer::send (int socket, const std::string& text)
+void RawHttpServer::send (socket_t socket, const std::string& text)
 {
     size_t done = 0;
 
     while (done < text.size())
     {
-        const auto sent = ::send (socket, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        const auto sent = sendSome (socket, text.data() + done, text.size() - done);
 
         if (sent <= 0)
             return;
@@ -105,17 +148,22 @@ void RawHttpServer::send (int socket, const std::string& text)
     }
 }
 
-void RawHttpServer::holdOpen (int socket, const std::atomic<bool>& stopping)
+void RawHttpServer::resetOnClose (socket_t socket)
+{
+    lingerNot (socket);
+}
+
+void RawHttpServer::holdOpen (socket_t socket, const std::atomic<bool>& stopping)
 {
     while (! stopping)
     {
         pollfd peer { socket, POLLIN, 0 };
 
-        if (::poll (&peer, 1, 50) > 0)
+        if (pollSocket (peer, 50) > 0)
         {
             char scratch[256];
 
-            if (::recv (socket, scratch, sizeof (scratch), 0) <= 0)
+            if (receiveSome (socket, scratch, sizeof (scratch)) <= 0)
                 return;
         }
     }
@@ -127,12 +175,12 @@ void RawHttpServer::serve()
     {
         pollfd waiting { listener, POLLIN, 0 };
 
-        if (::poll (&waiting, 1, 50) <= 0)
+        if (pollSocket (waiting, 50) <= 0)
             continue;
 
-        const int socket = ::accept4 (listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const auto socket = acceptConnection (listener);
 
-        if (socket < 0)
+        if (socket == noSocket)
             continue;
 
         // Read the request head; its content does not matter here.
@@ -143,10 +191,10 @@ void RawHttpServer::serve()
         {
             pollfd peer { socket, POLLIN, 0 };
 
-            if (::poll (&peer, 1, 50) <= 0)
+            if (pollSocket (peer, 50) <= 0)
                 continue;
 
-            const auto received = ::recv (socket, buffer, sizeof (buffer), 0);
+            const auto received = receiveSome (socket, buffer, sizeof (buffer));
 
             if (received <= 0)
                 break;
@@ -157,6 +205,6 @@ void RawHttpServer::serve()
         if (head.find ("\r\n\r\n") != std::string::npos)
             handler (socket, stopping);
 
-        ::close (socket);
+        closeSocket (socket);
     }
 }

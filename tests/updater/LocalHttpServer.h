@@ -41,7 +41,7 @@ public:
     /** Gets the connected socket after the request head has been read; the socket is closed when
         it returns. `stopping` turns true when the server is being destroyed.
     */
-    using Handler = std::function<void (int socket, const std::atomic<bool>& stopping)>;
+    using Handler = std::function<void (socket_t socket, const std::atomic<bool>& stopping)>;
 
     /** Starts accepting connections. */
     explicit RawHttpServer (Handler handler);
@@ -53,16 +53,19 @@ public:
     juce::URL url (const std::string& path) const;
 
     /** Writes all of the text, ignoring a peer that has gone. */
-    static void send (int socket, const std::string& text);
+    static void send (socket_t socket, const std::string& text);
+
+    /** Makes the close that follows the handler a reset (RST) instead of an orderly end. */
+    static void resetOnClose (socket_t socket);
 
     /** Returns when the peer closes the connection or `stopping` turns true. */
-    static void holdOpen (int socket, const std::atomic<bool>& stopping);
+    static void holdOpen (socket_t socket, const std::atomic<bool>& stopping);
 
 private:
     void serve();
 
     Handler handler;
-    int listener = -1;
+    socket_t listener;
     int port = -1;
     std::atomic<bool> stopping { false };
     std::thread thread;

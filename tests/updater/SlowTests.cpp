@@ -126,7 +126,7 @@ class StalledDownloads : public ::testing::TestWithParam<StallCase>
 // The server sends part of the body and then nothing, holding the connection open.
 TEST_P (StalledDownloads, EndWithAFailureInsteadOfHanging)
 {
-    const auto respond = [head = GetParam().head] (int socket, const std::atomic<bool>& stopping)
+    const auto respond = [head = GetParam().head] (socket_t socket, const std::atomic<bool>& stopping)
     {
         RawHttpServer::send (socket, head);
         RawHttpServer::holdOpen (socket, stopping);
