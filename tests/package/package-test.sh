@@ -45,9 +45,14 @@ if [ "${HL73_PACKAGE_TEST_INSIDE:-}" != 1 ]; then
         echo "SKIP: installing a package, even into a private copy of the machine, needs root"
         exit $skip
     fi
-    # A PID namespace too, so that whatever ends this test ends everything it started.
+    # A PID namespace too, so that whatever ends this test ends everything it started. The work
+    # folder is a tmpfs inside the namespaces, mounted on an empty folder of our own: the source
+    # tree and the .deb may themselves be under /tmp, so /tmp itself stays as it is.
+    work=$(mktemp -d)
     code=0
-    HL73_PACKAGE_TEST_INSIDE=1 unshare --mount --net --pid --fork --kill-child --mount-proc "$0" "$@" || code=$?
+    HL73_PACKAGE_TEST_INSIDE=1 HL73_PACKAGE_TEST_WORK="$work" \
+        unshare --mount --net --pid --fork --kill-child --mount-proc "$0" "$@" || code=$?
+    rmdir "$work" 2>/dev/null || true
     after=$(host_state)
     [ "$after" = "$before" ] || fail "the machine was changed: $after"
     echo "the machine is unchanged: no $name in dpkg, none of its files"
@@ -56,8 +61,8 @@ fi
 
 # ---- inside the namespaces ----
 mount --make-rprivate /
-mount -t tmpfs tmpfs /tmp
-work=$(mktemp -d)
+work=$HL73_PACKAGE_TEST_WORK
+mount -t tmpfs tmpfs "$work"
 for d in usr etc var; do
     mkdir -p "$work/lower/$d" "$work/upper/$d" "$work/overlay-work/$d"
     mount --bind "/$d" "$work/lower/$d"
