@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Run by hl73-sandbox as its command: a private Wine prefix whose computer has the virtual
+# keyboard plugged in, and the Windows program in it. Wine has to run inside the sandbox's
+# namespaces to reach the keyboard's port node and the mount point of its drive.
+#
+# The keyboard as Windows would show it:
+#   - its port: COM5, a USB device of the Ports class under Enum\USB while virtual-hl73's port is
+#     there (Wine lists every registered device as present, so an unplug deletes the key), with
+#     \\.\COM5 reaching the port's node through HKLM\Software\Wine\Ports;
+#   - its bootloader drive: E:, a removable drive, behind the folder where the drive gets mounted.
+#     Wine reads the drive types only when its server starts, so the letter is there from the
+#     start; while nothing is mounted the folder is missing, which Windows programs see as a
+#     drive without a medium.
+# Usage (inside the sandbox): e2e-inside.sh <program.exe> <keyboard state folder> <port node> <drive folder>
+# Needs HL73_WINE_TEMPLATE; TMPDIR is where the prefix goes (the test's work folder).
+program=$1
+state=$2
+port_node=$3
+drive_folder=$4
+source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
+
+sync_pid=
+cleanup()
+{
+    [ -z "$sync_pid" ] || kill "$sync_pid" 2>/dev/null || true
+    wine_cleanup
+}
+trap cleanup EXIT
+
+keyboard_key='HKLM\System\CurrentControlSet\Enum\USB\VID_16D0&PID_13A1\E6614C311B4A2C35'
+
+# wineserver opens the port for the program and, as a session leader without a terminal, would
+# take it as its controlling terminal: the port's departure (its pty closing) would then hang it
+# up. Started here, in the foreground, it is no session leader and never takes one.
+start_wineserver()
+{
+    local pid socket=""
+    wineserver -f -p </dev/null >/dev/null 2>&1 &
+    pid=$!
+    # Ready once its socket is there, beside the lock file it holds (where depends on the build).
+    for _ in $(seq 200); do
+        socket=$(find /proc/$pid/fd -lname '*/lock' -printf '%l\n' 2>/dev/null | head -n 1)
+        socket=${socket%/lock}/socket
+        [ -S "$socket" ] && break
+        sleep 0.05
+    done
+    [ -S "$socket" ] || { echo "e2e-inside: wineserver did not start" >&2; exit 1; }
+    wine_start_session
+}
+
+start_wineserver
+wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$port_node" /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Wine\Drives' /v 'e:' /d floppy /f >/dev/null 2>&1
+ln -sfn "$drive_folder" "$WINEPREFIX/dosdevices/e:"
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
+start_wineserver
+
+# Keeps the port's registry entry in step with virtual-hl73's port, as Windows' device manager does.
+port_present() { [ "$(grep -oE ' port-(added|removed|not-back)' "$state/events" | tail -n 1)" = " port-added" ]; }
+shown=0
+sync_port()
+{
+    local present=0
+    port_present && present=1
+    [ "$present" != "$shown" ] || return 0
+    if [ "$present" = 1 ]; then
+        wine reg add "$keyboard_key" /v ClassGUID /d '{4D36E978-E325-11CE-BFC1-08002BE10318}' /f >/dev/null 2>&1
+        wine reg add "$keyboard_key\\Device Parameters" /v PortName /d COM5 /f >/dev/null 2>&1
+    else
+        wine reg delete "$keyboard_key" /f >/dev/null 2>&1
+    fi
+    echo "e2e-inside: COM5 $([ "$present" = 1 ] && echo registered || echo unregistered)" >&2
+    shown=$present
+}
+# The port as it is at the start is there before the program starts.
+sync_port
+(
+    while true; do
+        sync_port
+        sleep 0.05
+    done
+) &
+sync_pid=$!
+
+code=0
+wine "$program" || code=$?
+exit "$code"
