@@ -11,18 +11,25 @@
 #     Wine reads the drive types only when its server starts, so the letter is there from the
 #     start; while nothing is mounted the folder is missing, which Windows programs see as a
 #     drive without a medium.
-# Usage (inside the sandbox): e2e-inside.sh <program.exe> <keyboard state folder> <port node> <drive folder>
+#   - another program holding its port (hold-port): Windows opens a COM port for one program
+#     at a time, which Wine does not enforce (nor the flock that virtual-hl73's holder takes for
+#     Linux programs); an exclusive tty (TIOCEXCL) is what makes Wine's open fail, as the
+#     sandbox's root has no rights outside it.
+# Usage (inside the sandbox): e2e-inside.sh <program.exe> <keyboard state folder> <port node> <drive folder> [hold-port]
 # Needs HL73_WINE_TEMPLATE; TMPDIR is where the prefix goes (the test's work folder).
 program=$1
 state=$2
 port_node=$3
 drive_folder=$4
+hold_port=${5:-}
 source "$(dirname "${BASH_SOURCE[0]}")/wine-session.sh"
 
 sync_pid=
+holder_pid=
 cleanup()
 {
     [ -z "$sync_pid" ] || kill "$sync_pid" 2>/dev/null || true
+    [ -z "$holder_pid" ] || kill "$holder_pid" 2>/dev/null || true
     wine_cleanup
 }
 trap cleanup EXIT
@@ -82,6 +89,21 @@ sync_port
     done
 ) &
 sync_pid=$!
+
+if [ "$hold_port" = hold-port ]; then
+    /usr/bin/python3 -c '
+import fcntl, os, sys, termios, time
+port = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+fcntl.ioctl(port, termios.TIOCEXCL)
+print("held", flush=True)
+time.sleep(3600)' "$port_node" >"$TMPDIR/holder.ready" &
+    holder_pid=$!
+    for _ in $(seq 100); do
+        grep -qx held "$TMPDIR/holder.ready" 2>/dev/null && break
+        sleep 0.05
+    done
+    grep -qx held "$TMPDIR/holder.ready" || { echo "e2e-inside: the port could not be held" >&2; exit 1; }
+fi
 
 code=0
 wine "$program" || code=$?

@@ -47,12 +47,14 @@ capture()
 }
 
 drive_folder=/media/hl73/RPI-RP2
+inside_arguments=""
+[[ " $keyboard_arguments " == *" port-held "* ]] && inside_arguments=hold-port
 sandbox_args=(--image "$work/new.uf2" --keyboard --drive --keyboard "$drive_folder")
 for a in $keyboard_arguments; do
     sandbox_args+=(--keyboard "$a")
 done
 TMPDIR=$work "$sandbox" --tools "$tools" --work "$work/sandbox" --host "$host" "${sandbox_args[@]}" \
-    -- "$here/e2e-inside.sh" "$program" "$work/sandbox/keyboard" /dev/ttyACM1 "$drive_folder" \
+    -- "$here/e2e-inside.sh" "$program" "$work/sandbox/keyboard" /dev/ttyACM1 "$drive_folder" $inside_arguments \
     >"$work/sandbox.log" 2>&1 &
 program_pid=$!
 x11_pids+=("$program_pid")
