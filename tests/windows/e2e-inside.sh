@@ -36,32 +36,14 @@ trap cleanup EXIT
 
 keyboard_key='HKLM\System\CurrentControlSet\Enum\USB\VID_16D0&PID_13A1\E6614C311B4A2C35'
 
-# wineserver opens the port for the program and, as a session leader without a terminal, would
-# take it as its controlling terminal: the port's departure (its pty closing) would then hang it
-# up. Started here, in the foreground, it is no session leader and never takes one.
-start_wineserver()
-{
-    local pid socket=""
-    wineserver -f -p </dev/null >/dev/null 2>&1 &
-    pid=$!
-    # Ready once its socket is there, beside the lock file it holds (where depends on the build).
-    for _ in $(seq 200); do
-        socket=$(find /proc/$pid/fd -lname '*/lock' -printf '%l\n' 2>/dev/null | head -n 1)
-        socket=${socket%/lock}/socket
-        [ -S "$socket" ] && break
-        sleep 0.05
-    done
-    [ -S "$socket" ] || { echo "e2e-inside: wineserver did not start" >&2; exit 1; }
-    wine_start_session
-}
-
-start_wineserver
+wine_start_session
 wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$port_node" /f >/dev/null 2>&1
 wine reg add 'HKLM\Software\Wine\Drives' /v 'e:' /d floppy /f >/dev/null 2>&1
 ln -sfn "$drive_folder" "$WINEPREFIX/dosdevices/e:"
+# Wine reads its ports and drive types when its server starts.
 wineserver -k >/dev/null 2>&1 || true
 wineserver -w
-start_wineserver
+wine_start_session
 
 # Keeps the port's registry entry in step with virtual-hl73's port, as Windows' device manager does.
 port_present() { [ "$(grep -oE ' port-(added|removed|not-back)' "$state/events" | tail -n 1)" = " port-added" ]; }
