@@ -39,6 +39,24 @@ command -v wine >/dev/null || fail "wine is missing (scripts/setup installs it)"
 make_work
 start_x11
 
+# The sandbox's namespaces end with its first process, which ignores SIGTERM (as the init of its
+# PID namespace, with no handler): SIGKILL ends it and with it Wine and the keyboard, whatever way
+# the test ends.
+program_pid=""
+wine_e2e_cleanup()
+{
+    local code=$?
+    [ -z "$program_pid" ] || kill -KILL "$program_pid" 2>/dev/null || true
+    # e2e_cleanup reads how the test ended from $? (without tripping set -e here).
+    if [ "$code" = 0 ]; then
+        e2e_cleanup
+    else
+        (exit "$code") || e2e_cleanup
+    fi
+}
+trap wine_e2e_cleanup EXIT
+trap 'exit 143' TERM INT HUP
+
 # JUCE under Wine repaints only when the window system asks: every look at the window asks first.
 capture()
 {
@@ -53,7 +71,8 @@ sandbox_args=(--image "$work/new.uf2" --keyboard --drive --keyboard "$drive_fold
 for a in $keyboard_arguments; do
     sandbox_args+=(--keyboard "$a")
 done
-TMPDIR=$work "$sandbox" --tools "$tools" --work "$work/sandbox" --host "$host" "${sandbox_args[@]}" \
+# setpriv: should this script be killed outright, the sandbox (and everything in it) goes too.
+TMPDIR=$work setpriv --pdeathsig KILL "$sandbox" --tools "$tools" --work "$work/sandbox" --host "$host" "${sandbox_args[@]}" \
     -- "$here/e2e-inside.sh" "$program" "$work/sandbox/keyboard" /dev/ttyACM1 "$drive_folder" $inside_arguments \
     >"$work/sandbox.log" 2>&1 &
 program_pid=$!
@@ -82,6 +101,7 @@ else
     wmctrl -i -c "$win"
 fi
 wait_for_exit "$program_pid" 30 || fail "the program did not end"
+program_pid=""
 [ "$exit_code" = 0 ] || fail "the program (or its sandbox) ended with code $exit_code; see $work/sandbox.log"
 
 # What reached the keyboard: its flash untouched, or holding the new firmware (the image's last
