@@ -55,7 +55,6 @@ wine_e2e_cleanup()
     fi
 }
 trap wine_e2e_cleanup EXIT
-trap 'exit 143' TERM INT HUP
 
 # JUCE under Wine repaints only when the window system asks: every look at the window asks first.
 capture()
